@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Ogg Vorbis test streams made on the fly, and the tools to cut them into
+// datagrams and to decode them the way the receiver should.
+namespace TestHelpers {
+
+using Bytes = std::vector<unsigned char>;
+
+struct OggSpec {
+    int channels = 2;        // 1 or 2
+    long rate = 44100;       // Hz
+    double seconds = 1.0;
+    float quality = 0.4f;    // libvorbisenc VBR quality, -0.1 .. 1.0
+    int serial = 1;          // Ogg logical stream serial number
+    // Left 440 Hz, right 660 Hz (mono: 440 Hz). With sweep, both rise
+    // slowly over the stream, so that no two stretches look alike and a
+    // recording aligns with the reference at one offset only.
+    bool sweep = true;
+    float amplitude = 0.5f;
+};
+
+// The sample the encoder is fed for channel ch at frame i.
+float testSignal(const OggSpec& spec, int ch, long i);
+
+// A whole stream: headers, audio, end-of-stream page.
+Bytes encodeOgg(const OggSpec& spec);
+
+// The links of a chained stream, one after another; give each link its own
+// serial number.
+Bytes chainOgg(const std::vector<Bytes>& links);
+
+// Deterministic pseudo-random bytes that are not an Ogg stream.
+Bytes garbageBytes(size_t count, uint32_t seed = 1);
+
+// Consecutive slices of n bytes (the last one may be shorter).
+std::vector<Bytes> splitDatagrams(const Bytes& stream, size_t n);
+
+// Whole Ogg pages, one page per datagram; with maxBytes > 0 consecutive
+// pages are packed together while they fit in maxBytes (a larger page
+// still goes alone).
+std::vector<Bytes> splitPages(const Bytes& stream, size_t maxBytes = 0);
+
+// Decodes a whole stream from memory with libvorbisfile (unseekable, as
+// the receiver reads it) into interleaved stereo floats. Links that are
+// not stereo give silence of the same length, as the receiver plays them.
+// Returns the frame count of every link in linkFrames when given.
+std::vector<float> referenceDecode(const Bytes& stream,
+                                   std::vector<long>* linkFrames = nullptr);
+
+} // namespace TestHelpers
