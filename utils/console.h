@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// Console lines are written with one call each, so that lines written by
+// different threads never interleave within a line.
+namespace Utils {
+
+void printOut(const std::string& text); // standard output
+void printErr(const std::string& text); // standard error
+
+// Makes standard output line-buffered, also into pipes and files, so that
+// every line is visible as soon as it is written.
+void lineBufferConsole();
+
+} // namespace Utils
