@@ -11,6 +11,23 @@
 
 namespace TestHelpers {
 
+int freePort(bool udp)
+{
+    const int fd = socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
+        && getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
 TcpClient::~TcpClient()
 {
     close();

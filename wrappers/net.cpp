@@ -1,0 +1,138 @@
+#include "wrappers/net.h"
+
+#include "utils/console.h"
+#include "utils/errors.h"
+#include "wrappers/sdl_tcp.h"
+#include "wrappers/sdl_udp.h"
+
+#include <SDL.h>
+#include <SDL_net.h>
+
+#include <cstdio>
+#include <mutex>
+#include <sstream>
+
+namespace Wrappers {
+
+bool Net::_initialized = false;
+
+namespace {
+
+std::mutex& libraryMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+NetImplementation* makeTransport(ConnectionType type)
+{
+    if (type == ConnectionType::TCP)
+        return new SDLTCP();
+    return new SDLUDP();
+}
+
+void initLocked()
+{
+    if (SDLNet_Init() == -1) {
+        std::printf("SDLNet_Init: %s\n", SDL_GetError());
+        throw Utils::NetErrorInit();
+    }
+}
+
+} // namespace
+
+void Net::initLibrary()
+{
+    std::lock_guard<std::mutex> lock(libraryMutex());
+    initLocked();
+}
+
+Net::Net(NetImplementation* i)
+{
+    // Owned from here on, so that a failed initialisation does not leak it.
+    std::unique_ptr<NetImplementation> impl(i);
+    MutexLock lock(_initMutex);
+    {
+        std::lock_guard<std::mutex> libraryLock(libraryMutex());
+        if (!_initialized) {
+            initLocked();
+            _initialized = true;
+        }
+    }
+    _impl = std::move(impl);
+}
+
+Net::~Net()
+{
+    std::ostringstream line;
+    line << "i: " << static_cast<const void*>(_impl.get()) << "\n";
+    Utils::printOut("~Net()\n");
+    Utils::printOut(line.str());
+    _impl.reset();
+}
+
+void Net::setupListen(int port, ConnectionType type)
+{
+    _impl.reset(makeTransport(type));
+    _impl->setupListen(port);
+}
+
+void Net::setupSend(std::string host, int port, ConnectionType type)
+{
+    _impl.reset(makeTransport(type));
+    _impl->setupSend(std::move(host), port);
+}
+
+void Net::bufferCmd(std::string cmd)
+{
+    MutexLock lock(_cmdMutex);
+    _cmds.push_back(std::move(cmd));
+}
+
+void Net::sendCommands()
+{
+    MutexLock lock(_cmdMutex);
+    if (_cmds.empty())
+        return;
+    if (!_impl)
+        throw Utils::NetErrorSend();
+    for (const std::string& cmd : _cmds) {
+        const std::string framed = cmd + " ";
+        _impl->sendData(framed.data(), static_cast<int>(framed.size()));
+    }
+    _cmds.clear();
+}
+
+std::string Net::recvCmd(int timeout)
+{
+    char buffer[256 + 1];
+    const int n = receive(buffer, 256, 1, timeout);
+    buffer[n] = '\0';
+    return std::string(buffer);
+}
+
+Net* Net::accept(const std::function<bool()>& giveUp)
+{
+    if (!_impl)
+        return nullptr;
+    std::unique_ptr<NetImplementation> peer(_impl->accept(giveUp));
+    if (!peer && giveUp && giveUp())
+        return nullptr;
+    return new Net(peer.release());
+}
+
+int Net::receive(void* buf, int size, int count, int timeout)
+{
+    if (!_impl)
+        throw Utils::NetErrorFault();
+    return _impl->receive(buf, size, count, timeout);
+}
+
+int Net::sendData(const char* data, int len)
+{
+    if (!_impl)
+        throw Utils::NetErrorSend();
+    return _impl->sendData(data, len);
+}
+
+} // namespace Wrappers

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "wrappers/net_implementation.h"
+
+#include <SDL_net.h>
+
+#include <functional>
+#include <string>
+
+namespace Wrappers {
+
+// UDP datagram transport: a listener hands up one datagram per receive; a
+// sender cuts a buffer into datagrams of at most 1024 bytes towards one
+// destination. One thread drives an instance at a time.
+class SDLUDP : public NetImplementation {
+public:
+    SDLUDP();
+    ~SDLUDP() override;
+    SDLUDP(const SDLUDP&) = delete;
+    SDLUDP& operator=(const SDLUDP&) = delete;
+
+    void setupListen(int port) override;
+    void setupSend(std::string host, int port) override;
+    int sendData(const char* data, int len) override;
+    // One datagram per call. A datagram longer than the request is served
+    // over the following calls, before the next datagram.
+    int receive(void* buf, int size, int count, int timeout) override;
+    NetImplementation* accept(const std::function<bool()>& giveUp) override;
+
+    // Waits at most timeout ms for a datagram to be ready.
+    void sel(int timeout);
+
+private:
+    IPaddress _address;
+    UDPsocket _sock;
+    UDPpacket* _packet;
+    SDLNet_SocketSet set;
+    int _channel;
+    // Bytes of the datagram in _packet already handed out; the rest is
+    // served before the socket is read again.
+    int _served;
+};
+
+} // namespace Wrappers
