@@ -1,0 +1,133 @@
+#include "send/send_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace Send {
+
+namespace {
+
+bool toDouble(const std::string& text, double& value)
+{
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && errno == 0 && *end == '\0' && std::isfinite(value);
+}
+
+bool toInt(const std::string& text, int& value)
+{
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0' || v < -2147483647L || v > 2147483647L)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
+std::string SendOptions::usage()
+{
+    return "Usage: veldrane-send [OPTIONS] HOST FILE\n"
+           "       veldrane-send [OPTIONS] --host HOST FILE\n"
+           "Plays the Ogg Vorbis FILE (\"-\" for standard input) on the veldrane\n"
+           "receiver at HOST: asks it to start over TCP, then sends the stream from\n"
+           "its beginning in UDP datagrams of 1024 bytes to the port it names,\n"
+           "paced in real time from the granule positions of the Ogg pages.\n"
+           "\n"
+           "Options:\n"
+           "  --host HOST      the receiver (instead of the first argument)\n"
+           "  --port PORT      the receiver's control port (default 8888)\n"
+           "  --lead SECONDS   how far ahead of the player each page is sent\n"
+           "                   (default 1; 0 to 30). The first SECONDS of audio\n"
+           "                   leave at once, so a receiver with one buffer never\n"
+           "                   runs dry; the receiver's socket must hold that much.\n"
+           "  --loop           send the file again and again, as one chained\n"
+           "                   stream, until interrupted\n"
+           "  --timeout SECONDS  how long to wait for the receiver's \"udpReady\"\n"
+           "                   after connecting (default 10)\n"
+           "  --quiet          no progress line (it is shown only on a terminal)\n"
+           "  --help           this text\n"
+           "\n"
+           "When the receiver cannot open the stream (\"initTransmissionFailed\")\n"
+           "the stream is sent again from its beginning, as long as the receiver\n"
+           "asks for it (it allows five attempts). Every second \"alive N\" is sent;\n"
+           "a missing or wrong reply is reported on standard error and does not\n"
+           "stop the sending. At the end of the file the tool waits until the\n"
+           "lead has played out, then closes the connection, which ends playing.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  the whole file was sent and played out\n"
+           "  1  an unexpected error\n"
+           "  2  usage error\n"
+           "  3  no receiver answers (cannot connect, or no \"udpReady\" in time)\n"
+           "  4  the input is not an Ogg Vorbis stream\n"
+           "  5  the receiver gave up (it failed to open the stream five times)\n"
+           "  6  the connection to the receiver was lost\n"
+           "  7  the input cannot be read\n";
+}
+
+bool SendOptions::fail(const std::string& message)
+{
+    _error = message;
+    return false;
+}
+
+bool SendOptions::parse(int argc, const char* const* argv)
+{
+    std::vector<std::string> positional;
+    bool hostGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc)
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            _help = true;
+            return true;
+        } else if (arg == "--loop") {
+            loop = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            progress = false;
+        } else if (arg == "--host") {
+            if (!value(host) || host.empty())
+                return fail("--host needs a host name");
+            hostGiven = true;
+        } else if (arg == "--port") {
+            if (!value(v) || !toInt(v, port) || port < 1 || port > 65535)
+                return fail("--port needs a port number from 1 to 65535");
+        } else if (arg == "--lead") {
+            if (!value(v) || !toDouble(v, lead) || lead < 0 || lead > 30)
+                return fail("--lead needs a number of seconds from 0 to 30");
+        } else if (arg == "--timeout") {
+            double seconds = 0;
+            if (!value(v) || !toDouble(v, seconds) || seconds <= 0 || seconds > 3600)
+                return fail("--timeout needs a number of seconds above 0");
+            timeoutMs = static_cast<int>(seconds * 1000);
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            return fail("unknown option " + arg);
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    size_t wanted = hostGiven ? 1 : 2;
+    if (positional.size() != wanted)
+        return fail(hostGiven ? "give one FILE (or - for standard input)"
+                              : "give the receiver's HOST and one FILE (or - for standard input)");
+    if (!hostGiven)
+        host = positional[0];
+    path = positional.back();
+    if (host.empty())
+        return fail("the host is empty");
+    return true;
+}
+
+} // namespace Send

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+namespace Send {
+
+// The command line of veldrane-send.
+class SendOptions {
+public:
+    // Fills the options from argv; false with a message in error() when the
+    // command line is wrong. help() tells whether --help was asked for.
+    bool parse(int argc, const char* const* argv);
+
+    static std::string usage();
+
+    std::string host;
+    int port = 8888;
+    std::string path; // "-" for standard input
+    double lead = 1.0;
+    bool loop = false;
+    bool progress = true; // on a terminal only; --quiet turns it off
+    int timeoutMs = 10000;
+
+    bool help() const { return _help; }
+    const std::string& error() const { return _error; }
+
+private:
+    bool fail(const std::string& message);
+
+    bool _help = false;
+    std::string _error;
+};
+
+} // namespace Send
