@@ -1,0 +1,300 @@
+// locks: ports sink
+#include "test_helpers/child_process.h"
+#include "test_helpers/ogg_maker.h"
+#include "test_helpers/sink_recorder.h"
+#include "test_helpers/tcp_client.h"
+#include "test_helpers/udp_streamer.h"
+#include "test_helpers/wait.h"
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+using TestHelpers::ChildProcess;
+using TestHelpers::TcpClient;
+
+namespace {
+
+constexpr int controlPort = 8888;
+constexpr int audioPort = 6666;
+constexpr std::size_t bufferFrames = 8192;
+
+bool udpPortFree(int port)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return free;
+}
+
+// Holds a UDP port, as another program would.
+class PortSquatter {
+public:
+    explicit PortSquatter(int port) : _fd(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        _bound = ::bind(_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~PortSquatter() { ::close(_fd); }
+    bool bound() const { return _bound; }
+
+private:
+    int _fd;
+    bool _bound = false;
+};
+
+// The samples the receiver plays of a stream: whole output buffers only,
+// since the partial buffer at the end of a stream is never handed over.
+std::vector<float> playedPart(std::vector<float> reference)
+{
+    reference.resize(reference.size() / 2 / bufferFrames * bufferFrames * 2);
+    return reference;
+}
+
+// Whether reference frames [from, from + frames) appear, in order and
+// bit-exact, anywhere in the recording.
+bool inRecording(const std::vector<float>& recording, const std::vector<float>& reference,
+                 std::size_t from, std::size_t frames)
+{
+    const auto first = reference.begin() + static_cast<long>(from * 2);
+    const auto last = first + static_cast<long>(frames * 2);
+    return std::search(recording.begin(), recording.end(), first, last) != recording.end();
+}
+
+class ReceiverProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(udpPortFree(audioPort)) << "port 6666 is in use by another program";
+        veldrane = std::make_unique<ChildProcess>(VELDRANE_BINARY_DIR "/veldrane");
+        ASSERT_TRUE(veldrane->waitForStdout("lytter på port 8888", 10s));
+    }
+
+    void TearDown() override
+    {
+        if (veldrane) {
+            EXPECT_TRUE(veldrane->isRunning()) << "the receiver ended";
+        }
+    }
+
+    // Connects a controller and waits for the receiver's greeting.
+    void connect(TcpClient& controller)
+    {
+        ASSERT_TRUE(controller.connect(controlPort, 5s));
+        ++greetings;
+        ASSERT_TRUE(veldrane->waitForCount("ServerCmd: koblet til", greetings, 5s));
+    }
+
+    void expectReply(TcpClient& controller, const std::string& reply,
+                     std::chrono::milliseconds timeout = 5s)
+    {
+        EXPECT_EQ(controller.readUntil(reply, timeout), reply) << "still waiting for \"" << reply
+                                                               << "\"; got \"" << controller.buffered() << "\"";
+    }
+
+    std::unique_ptr<ChildProcess> veldrane;
+    int greetings = 0;
+};
+
+} // namespace
+
+TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
+{
+    TestHelpers::OggSpec spec;
+    spec.seconds = 5;
+    const auto stream = TestHelpers::encodeOgg(spec);
+    const auto reference = playedPart(TestHelpers::referenceDecode(stream));
+
+    TestHelpers::SinkRecorder recorder;
+    recorder.start();
+    TcpClient controller;
+    connect(controller);
+    ASSERT_TRUE(controller.send("startTransmission"));
+    expectReply(controller, "udpReady 6666 ");
+
+    TestHelpers::UdpStreamer::Options pacing;
+    pacing.seconds = spec.seconds;
+    TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024), pacing);
+    ASSERT_TRUE(streamer.waitDone(20s));
+    ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 20s));
+    std::this_thread::sleep_for(200ms);
+    recorder.stop();
+
+    const auto result = TestHelpers::compareWithReference(recorder.samples(), reference);
+    EXPECT_TRUE(result.found) << result.describe();
+    EXPECT_TRUE(result.contiguous) << result.describe();
+    EXPECT_GE(result.snrDb, 90.0) << result.describe();
+    EXPECT_EQ(veldrane->countLines("UNDERRUN"), 0);
+
+    // The console lines of a normal start, in order.
+    const std::vector<std::string> expected = {
+        "lytter på port 8888",       "ServerCmd: koblet til",         "AudioReceiver::onStartTransmission()",
+        "bruker port 6666",          "AudioReceiver: net initiert",   "AudioReceiver: _aio initiert",
+        "Audio dekoder initiert",    "starter dekoding",
+    };
+    const auto out = veldrane->lines(ChildProcess::Stream::Out);
+    auto at = out.begin();
+    for (const auto& line : expected) {
+        at = std::find(at, out.end(), line);
+        ASSERT_NE(at, out.end()) << "missing or out of order: " << line;
+    }
+
+    controller.close();
+    ASSERT_TRUE(veldrane->waitForStdout("connection broken", 3s));
+    ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::onConnectionBroken()", 3s));
+    ASSERT_TRUE(veldrane->waitForStdout("dekoding stoppet", 3s));
+    EXPECT_TRUE(TestHelpers::waitFor([] { return udpPortFree(audioPort); }, 2s));
+
+    // A second controller gets a fresh run.
+    TcpClient second;
+    connect(second);
+    ASSERT_TRUE(second.send("startTransmission\r\n"));
+    expectReply(second, "udpReady 6666 ");
+    EXPECT_EQ(veldrane->countLines("bruker port 6666"), 2);
+}
+
+TEST_F(ReceiverProgram, RetriesAfterGarbageAndThenPlays)
+{
+    TestHelpers::OggSpec spec;
+    spec.seconds = 3;
+    const auto stream = TestHelpers::encodeOgg(spec);
+    const auto reference = playedPart(TestHelpers::referenceDecode(stream));
+
+    TestHelpers::SinkRecorder recorder;
+    recorder.start();
+    TcpClient controller;
+    connect(controller);
+    ASSERT_TRUE(controller.send("startTransmission"));
+    expectReply(controller, "udpReady 6666 ");
+    // Garbage, and the start of the stream cut short: neither may spoil the
+    // attempt that follows.
+    auto garbage = TestHelpers::splitDatagrams(TestHelpers::garbageBytes(100 * 1024), 1024);
+    auto cut = TestHelpers::splitDatagrams(stream, 1024);
+    cut.resize(3);
+    garbage.insert(garbage.end(), cut.begin(), cut.end());
+    TestHelpers::sendDatagrams(audioPort, garbage);
+    expectReply(controller, "initTransmissionFailed ");
+    ASSERT_TRUE(veldrane->waitForStdout("ServerCmd::initTransmissionFailed(): initTransmissionFailed", 3s));
+    TestHelpers::sendDatagrams(audioPort, cut); // late leftovers of the failed attempt
+
+    ASSERT_TRUE(controller.send("startTransmissionAgain"));
+    ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::onStartTransmissionAgain()", 3s));
+    expectReply(controller, "udpReady 6666 ");
+    TestHelpers::UdpStreamer::Options pacing;
+    pacing.seconds = spec.seconds;
+    TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024), pacing);
+    ASSERT_TRUE(veldrane->waitForStdout("starter dekoding", 5s));
+    ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 15s));
+    std::this_thread::sleep_for(200ms);
+    recorder.stop();
+
+    const auto result = TestHelpers::compareWithReference(recorder.samples(), reference);
+    EXPECT_TRUE(result.contiguous) << result.describe();
+    EXPECT_GE(result.snrDb, 90.0) << result.describe();
+}
+
+TEST_F(ReceiverProgram, GivesUpAfterFiveAttemptsAndStartsAFreshRunLater)
+{
+    TcpClient controller;
+    connect(controller);
+    ASSERT_TRUE(controller.send("startTransmission"));
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        expectReply(controller, "udpReady 6666 ");
+        // Nothing is sent: the opening times out.
+        expectReply(controller, "initTransmissionFailed ", 5s);
+        if (attempt < 5) {
+            ASSERT_TRUE(controller.send("startTransmissionAgain"));
+        }
+    }
+    ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::threadMain(): client failed to initialize, giving up", 3s));
+    EXPECT_TRUE(TestHelpers::waitFor([] { return udpPortFree(audioPort); }, 2s));
+
+    // A sixth permission changes nothing; a new start does.
+    ASSERT_TRUE(controller.send("startTransmissionAgain"));
+    EXPECT_EQ(controller.readFor(700ms), "");
+    ASSERT_TRUE(controller.send("startTransmission"));
+    expectReply(controller, "udpReady 6666 ");
+    EXPECT_EQ(veldrane->countLines("bruker port 6666"), 2);
+    EXPECT_EQ(veldrane->countLines("starter dekoding"), 0);
+}
+
+TEST_F(ReceiverProgram, DisconnectWhileWaitingForPermissionEndsTheRunQuickly)
+{
+    TcpClient controller;
+    connect(controller);
+    ASSERT_TRUE(controller.send("startTransmission startTransmission"));
+    expectReply(controller, "udpReady 6666 ");
+    expectReply(controller, "initTransmissionFailed ", 5s);
+    EXPECT_EQ(veldrane->countLines("AudioReceiver::onStartTransmission()"), 2);
+    EXPECT_EQ(veldrane->countLines("bruker port 6666"), 1);
+
+    controller.close();
+    ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::onConnectionBroken()", 3s));
+    const auto broken = std::chrono::steady_clock::now();
+    ASSERT_TRUE(TestHelpers::waitFor([] { return udpPortFree(audioPort); }, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - broken, 700ms);
+    EXPECT_EQ(veldrane->countLines("client failed to initialize"), 0);
+}
+
+TEST_F(ReceiverProgram, AStallPrintsReadErrorsAndDecodingResumes)
+{
+    TestHelpers::OggSpec spec;
+    spec.seconds = 6;
+    const auto stream = TestHelpers::encodeOgg(spec);
+    const auto reference = TestHelpers::referenceDecode(stream);
+    auto datagrams = TestHelpers::splitDatagrams(stream, 1024);
+
+    TestHelpers::SinkRecorder recorder;
+    recorder.start();
+    TcpClient controller;
+    connect(controller);
+    ASSERT_TRUE(controller.send("startTransmission"));
+    expectReply(controller, "udpReady 6666 ");
+    TestHelpers::UdpStreamer::Options pacing;
+    pacing.seconds = spec.seconds;
+    pacing.pauseBefore = datagrams.size() / 3;
+    pacing.pause = 2500ms;
+    TestHelpers::UdpStreamer streamer(audioPort, datagrams, pacing);
+    ASSERT_TRUE(veldrane->waitForStderr("AudioReceiver: read error", 10s));
+    EXPECT_TRUE(veldrane->waitForStdout("vorbisDecoder: EOF", 1s));
+    ASSERT_TRUE(streamer.waitDone(20s));
+    std::this_thread::sleep_for(1500ms);
+    recorder.stop();
+
+    // Audio from well after the stall reached the device in order.
+    const std::size_t frames = reference.size() / 2;
+    EXPECT_TRUE(inRecording(recorder.samples(), reference, frames * 3 / 4, 2 * bufferFrames));
+    EXPECT_EQ(veldrane->countLines("starter dekoding"), 1);
+}
+
+TEST_F(ReceiverProgram, ATakenAudioPortEndsTheRunButNotTheServer)
+{
+    TcpClient controller;
+    connect(controller);
+    {
+        PortSquatter other(audioPort);
+        ASSERT_TRUE(other.bound());
+        ASSERT_TRUE(controller.send("startTransmission"));
+        expectReply(controller, "initTransmissionFailed ");
+        EXPECT_TRUE(veldrane->waitForStderr("AudioReceiver: cannot receive on UDP port 6666", 3s));
+        ASSERT_TRUE(controller.send("alive 3"));
+        expectReply(controller, "alive 3 ");
+    }
+    ASSERT_TRUE(controller.send("startTransmission"));
+    expectReply(controller, "udpReady 6666 ");
+}
