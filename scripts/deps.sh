@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need,
+# when any is missing. Quick when nothing is.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config libgtest-dev
+    libsdl1.2-dev libsdl-net1.2-dev libvorbis-dev libogg-dev librtaudio-dev
+    pulseaudio pulseaudio-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+    [ "$status" = installed ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "deps.sh: run as root to install ${missing[*]}" >&2; exit 1; }
+    sudo=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build, then the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+#
+#   scripts/test.sh           normal and address/undefined (what CI runs)
+#   scripts/test.sh normal    the normal build only
+#   scripts/test.sh address   AddressSanitizer and UndefinedBehaviorSanitizer only
+#   scripts/test.sh thread    ThreadSanitizer only
+#
+# Tests play to and record from a PulseAudio null sink of their own, which
+# this script starts and stops.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+mode=${1:-all}
+
+"$root/scripts/deps.sh"
+
+pulse_dir=$(mktemp -d /tmp/veldrane-test-pulse.XXXXXX)
+cleanup() { "$root/scripts/pulse.sh" stop "$pulse_dir"; rm -rf "$pulse_dir"; }
+trap cleanup EXIT
+"$root/scripts/pulse.sh" start "$pulse_dir"
+eval "$("$root/scripts/pulse.sh" env "$pulse_dir")"
+
+suite() {
+    local dir=$1
+    shift
+    echo "== $(basename "$dir")"
+    "$root/scripts/build.sh" "$dir" "$@"
+    ctest --test-dir "$dir" -j2 --output-on-failure --timeout 600
+}
+
+case "$mode" in
+all)
+    suite "$root/build"
+    suite "$root/build-asan" -DVELDRANE_SANITIZE=address
+    ;;
+normal) suite "$root/build" ;;
+address) suite "$root/build-asan" -DVELDRANE_SANITIZE=address ;;
+thread) suite "$root/build-tsan" -DVELDRANE_SANITIZE=thread ;;
+*)
+    echo "usage: scripts/test.sh [all|normal|address|thread]" >&2
+    exit 2
+    ;;
+esac
