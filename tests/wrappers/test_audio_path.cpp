@@ -1,0 +1,214 @@
+// locks: sink
+// The audio path end to end: an Ogg Vorbis stream sent as UDP datagrams on
+// loopback in real time, received by a UDP Net, decoded by AudioDec into an
+// AudioIO playing to the null sink, and found again in the sink's monitor.
+#include "test_helpers/ogg_maker.h"
+#include "test_helpers/sink_recorder.h"
+#include "utils/errors.h"
+#include "wrappers/audiodec.h"
+#include "wrappers/audioio.h"
+#include "wrappers/net.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace TestHelpers;
+using namespace std::chrono_literals;
+
+namespace {
+
+int freeUdpPort()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = 0;
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// For every datagram, the stream time (s) of the first sound its page
+// carries: the end of the previous page's sound.
+std::vector<double> soundTimes(const Bytes& stream, const std::vector<Bytes>& grams, long rate)
+{
+    std::vector<size_t> pageStart;
+    std::vector<double> pageTime;
+    double lastEnd = 0;
+    size_t pos = 0;
+    for (const Bytes& page : splitPages(stream)) {
+        pageStart.push_back(pos);
+        pageTime.push_back(lastEnd);
+        int64_t granule = 0;
+        std::memcpy(&granule, page.data() + 6, sizeof granule); // little endian
+        if (granule > 0)
+            lastEnd = double(granule) / double(rate);
+        pos += page.size();
+    }
+    std::vector<double> times;
+    size_t at = 0;
+    size_t page = 0;
+    for (const Bytes& g : grams) {
+        while (page + 1 < pageStart.size() && pageStart[page + 1] <= at)
+            ++page;
+        times.push_back(pageTime[page]);
+        at += g.size();
+    }
+    return times;
+}
+
+// Sends the datagrams to 127.0.0.1:port, each one `lead` ahead of the time
+// its sound is due, so the receiver never waits and the socket buffer
+// holds little.
+class PacedSender {
+public:
+    PacedSender(const Bytes& stream, std::vector<Bytes> grams, int port,
+                std::chrono::milliseconds lead)
+        : _grams(std::move(grams)), _times(soundTimes(stream, _grams, 44100))
+    {
+        _fd = socket(AF_INET, SOCK_DGRAM, 0);
+        _to.sin_family = AF_INET;
+        _to.sin_port = htons(uint16_t(port));
+        _to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        _thread = std::thread([this, lead] { run(lead); });
+    }
+    ~PacedSender()
+    {
+        _stop = true;
+        _thread.join();
+        if (_fd >= 0)
+            close(_fd);
+    }
+    bool done() const { return _done; }
+    int failures() const { return _failures; }
+
+private:
+    void run(std::chrono::milliseconds lead)
+    {
+        auto t0 = std::chrono::steady_clock::now();
+        for (size_t i = 0; i < _grams.size() && !_stop; ++i) {
+            auto due = t0 + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(_times[i])) -
+                       lead;
+            while (std::chrono::steady_clock::now() < due && !_stop)
+                std::this_thread::sleep_for(5ms);
+            ssize_t n = sendto(_fd, _grams[i].data(), _grams[i].size(), 0,
+                               reinterpret_cast<const sockaddr*>(&_to), sizeof _to);
+            if (n != ssize_t(_grams[i].size()))
+                ++_failures;
+        }
+        _done = true;
+    }
+
+    std::vector<Bytes> _grams;
+    std::vector<double> _times;
+    int _fd = -1;
+    sockaddr_in _to{};
+    std::atomic<bool> _stop{false};
+    std::atomic<bool> _done{false};
+    std::atomic<int> _failures{0};
+    std::thread _thread;
+};
+
+void playOverUdp(const Bytes& stream, const std::vector<Bytes>& grams)
+{
+    const int port = freeUdpPort();
+    ASSERT_GT(port, 0);
+
+    SinkRecorder recorder;
+    recorder.start();
+    int buffers = 0;
+    int bufSize = 0;
+    int earlyReadErrors = 0;
+    std::string console;
+    {
+        Wrappers::Net net;
+        net.setupListen(port, Wrappers::ConnectionType::UDP);
+        Wrappers::AudioIO aio;
+        aio.init(2, 0);
+        bufSize = aio.bufSize();
+        Wrappers::AudioDec dec;
+
+        PacedSender sender(stream, grams, port, 1000ms);
+        testing::internal::CaptureStdout();
+        dec.init(&net, &aio);
+        // Ends at the first read error after the sender finished: the
+        // stream's end, noticed by the read timeout. The bound guards
+        // against a decoder that never stops.
+        for (int guard = 0; guard < 2000; ++guard) {
+            try {
+                dec.decode();
+                ++buffers;
+            } catch (const Utils::AdReadError&) {
+                if (sender.done())
+                    break;
+                ++earlyReadErrors;
+            }
+        }
+        console = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(sender.failures(), 0);
+        recorder.waitForSound(size_t(buffers) * size_t(bufSize), 5s);
+        std::this_thread::sleep_for(100ms);
+    }
+    recorder.stop();
+
+    EXPECT_EQ(earlyReadErrors, 0);
+    EXPECT_EQ(console.find("OV_HOLE"), std::string::npos) << console;
+
+    // Everything decoded was played, in order, without a gap.
+    std::vector<float> ref = referenceDecode(stream);
+    const size_t played = size_t(buffers) * size_t(bufSize);
+    ASSERT_GT(buffers, 0);
+    ASSERT_LE(played, ref.size() / 2);
+    ASSERT_GT(played + size_t(bufSize), ref.size() / 2) << "the stream was not played to its end";
+    ref.resize(2 * played);
+    CompareOptions options;
+    options.tolerance = 1e-6f;
+    Comparison c = compareWithReference(recorder.samples(), ref, options);
+    EXPECT_TRUE(c.found) << c.describe();
+    EXPECT_TRUE(c.contiguous) << c.describe();
+    EXPECT_GE(c.snrDb, 90.0) << c.describe();
+}
+
+} // namespace
+
+TEST(AudioPath, StreamIn1024ByteDatagramsPlaysWithoutGap)
+{
+    OggSpec spec;
+    spec.seconds = 5.0;
+    Bytes stream = encodeOgg(spec);
+    playOverUdp(stream, splitDatagrams(stream, 1024));
+}
+
+TEST(AudioPath, StreamInWholePagesPlaysWithoutGap)
+{
+    // Pages of about 4 KB, longer than the decoder's 2048-byte reads.
+    OggSpec spec;
+    spec.seconds = 5.0;
+    spec.serial = 77;
+    Bytes stream = encodeOgg(spec);
+    std::vector<Bytes> pages = splitPages(stream);
+    size_t largest = 0;
+    for (const Bytes& p : pages)
+        largest = std::max(largest, p.size());
+    ASSERT_GT(largest, 3500u);
+    playOverUdp(stream, pages);
+}
