@@ -68,6 +68,9 @@ SendSession::Result SendSession::run()
 {
     Result result = loop();
     endProgress();
+    // Closing the control connection is what ends the receiver's run.
+    _udp.reset();
+    _control.reset();
     return result;
 }
 

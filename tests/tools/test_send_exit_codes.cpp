@@ -1,0 +1,167 @@
+#include "fake_receiver.h"
+#include "test_helpers/child_process.h"
+#include "test_helpers/ogg_maker.h"
+#include "test_helpers/tcp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using TestHelpers::Bytes;
+using TestHelpers::ChildProcess;
+using ToolTest::FakeReceiver;
+
+namespace {
+
+const std::string sender = VELDRANE_BINARY_DIR "/tools/veldrane-send";
+
+class TempFile {
+public:
+    explicit TempFile(const Bytes& bytes)
+    {
+        char name[] = "/tmp/veldrane-send-exit-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd < 0 || (!bytes.empty() && ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())))
+            throw std::runtime_error("temp file");
+        ::close(fd);
+        _path = name;
+    }
+    ~TempFile() { std::remove(_path.c_str()); }
+    const std::string& path() const { return _path; }
+
+private:
+    std::string _path;
+};
+
+Bytes oneSecond()
+{
+    TestHelpers::OggSpec spec;
+    spec.seconds = 1.0;
+    return TestHelpers::encodeOgg(spec);
+}
+
+// Runs the sender to its end; returns its exit code (-1 if it hung).
+int runSender(const std::vector<std::string>& args, std::vector<std::string>* errLines = nullptr,
+              std::vector<std::string>* outLines = nullptr)
+{
+    ChildProcess child(sender, args);
+    if (!child.waitForExit(std::chrono::seconds(60)))
+        return -1;
+    if (errLines)
+        *errLines = child.lines(ChildProcess::Stream::Err);
+    if (outLines)
+        *outLines = child.lines(ChildProcess::Stream::Out);
+    int status = child.status();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool anyContains(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (const std::string& l : lines)
+        if (l.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(SendExitCodes, HelpDocumentsEveryOptionAndBadUsageExitsTwo)
+{
+    std::vector<std::string> out;
+    EXPECT_EQ(runSender({"--help"}, nullptr, &out), 0);
+    for (const char* option : {"--host", "--port", "--lead", "--loop", "--timeout", "--quiet", "--help"})
+        EXPECT_TRUE(anyContains(out, option)) << option;
+    EXPECT_TRUE(anyContains(out, "Exit status"));
+
+    std::vector<std::string> err;
+    EXPECT_EQ(runSender({}, &err), 2);
+    EXPECT_TRUE(anyContains(err, "--help"));
+    EXPECT_EQ(runSender({"--frobnicate", "localhost", "x.ogg"}), 2);
+    EXPECT_EQ(runSender({"--port", "0", "localhost", "x.ogg"}), 2);
+    EXPECT_EQ(runSender({"--lead", "abc", "localhost", "x.ogg"}), 2);
+    EXPECT_EQ(runSender({"localhost"}), 2);
+}
+
+TEST(SendExitCodes, InputThatIsNotOggVorbisOrUnreadable)
+{
+    // Checked before connecting: nothing listens on the port given.
+    std::string port = std::to_string(TestHelpers::freePort());
+    TempFile garbage(TestHelpers::garbageBytes(10000));
+    std::vector<std::string> err;
+    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", garbage.path()}, &err), 4);
+    EXPECT_TRUE(anyContains(err, "is not an Ogg Vorbis stream"));
+    TempFile empty(Bytes{});
+    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", empty.path()}), 4);
+    Bytes cut = oneSecond();
+    cut.resize(20); // not even the first page
+    TempFile shortFile(cut);
+    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", shortFile.path()}), 4);
+    // Standard input is /dev/null here.
+    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", "-"}), 4);
+    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", "/nonexistent/file.ogg"}, &err), 7);
+    EXPECT_TRUE(anyContains(err, "cannot open"));
+}
+
+TEST(SendExitCodes, NoReceiverExitsThree)
+{
+    TempFile file(oneSecond());
+    std::vector<std::string> err;
+    EXPECT_EQ(runSender({"--port", std::to_string(TestHelpers::freePort()), "127.0.0.1", file.path()}, &err), 3);
+    EXPECT_TRUE(anyContains(err, "no receiver"));
+
+    FakeReceiver::Options o;
+    o.announce = false;
+    FakeReceiver silent(o);
+    EXPECT_EQ(runSender({"--timeout", "0.5", "--port", std::to_string(silent.tcpPort()), "--host", "127.0.0.1",
+                         file.path()},
+                        &err),
+              3);
+    EXPECT_TRUE(anyContains(err, "udpReady"));
+}
+
+TEST(SendExitCodes, ReceiverThatGivesUpExitsFive)
+{
+    TempFile file(oneSecond());
+    FakeReceiver::Options o;
+    o.failFirst = 5;
+    FakeReceiver receiver(o);
+    std::vector<std::string> err;
+    EXPECT_EQ(runSender({"--port", std::to_string(receiver.tcpPort()), "127.0.0.1", file.path()}, &err), 5);
+    EXPECT_TRUE(anyContains(err, "gave up"));
+    EXPECT_EQ(receiver.attempts().size(), 5u);
+}
+
+TEST(SendExitCodes, LostConnectionExitsSix)
+{
+    TempFile file(oneSecond());
+    FakeReceiver::Options o;
+    o.closeAfterBytes = 1;
+    FakeReceiver receiver(o);
+    std::vector<std::string> err;
+    EXPECT_EQ(runSender({"--port", std::to_string(receiver.tcpPort()), "127.0.0.1", file.path()}, &err), 6);
+    EXPECT_TRUE(anyContains(err, "lost"));
+}
+
+TEST(SendExitCodes, StandardInputIsSentAgainAfterAFailureAndEndsWithZero)
+{
+    Bytes stream = oneSecond();
+    TempFile file(stream);
+    FakeReceiver::Options o;
+    o.failFirst = 1;
+    FakeReceiver receiver(o);
+    // Through a pipe, so that the second attempt must come from the bytes
+    // the sender kept.
+    ChildProcess child("/bin/sh", {"-c", "cat '" + file.path() + "' | '" + sender + "' --lead 0.5 --port "
+                                             + std::to_string(receiver.tcpPort()) + " 127.0.0.1 -"});
+    ASSERT_TRUE(child.waitForExit(std::chrono::seconds(60)));
+    int status = child.status();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::vector<FakeReceiver::Attempt> attempts = receiver.attempts();
+    ASSERT_EQ(attempts.size(), 2u);
+    EXPECT_EQ(attempts[1].bytes, stream);
+    EXPECT_TRUE(receiver.senderClosed());
+}
