@@ -1,0 +1,317 @@
+#include "wrappers/audioio.h"
+
+#include "utils/console.h"
+#include "utils/errors.h"
+
+#include <RtAudio.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Wrappers {
+
+namespace {
+
+constexpr unsigned int sampleRate = 44100;
+constexpr int channelCount = 2;
+constexpr int thresholdFrames = 8192;
+
+// RtAudio 5 reports every error of an open stream here instead of
+// throwing, from the owner's thread or from its audio thread. A dead
+// server makes the audio thread report the same failure on every loop, so
+// a message is printed only when it differs from the one before.
+void cbError(RtAudioError::Type, const std::string& text)
+{
+    try {
+        static std::mutex mutex;
+        static std::string last;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (text == last)
+            return;
+        last = text;
+        Utils::printErr(text + "\n");
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+// The hand-over between the filling thread and the device thread.
+//
+// write(), silence() and read() use `back`, which only the filling thread
+// touches, so they need no lock. The device copies `front` under `mutex`.
+// trigger() swaps the two pointers under `mutex`, once the device has
+// copied the previous front at least once (`fresh` cleared), so a buffer
+// handed over is never torn and never skipped.
+//
+// Pulse calls back in bursts whenever its queue has room, possibly before
+// the filler has handed over the next buffer. Such a callback copies the
+// front again: the device repeats the last whole buffer, as it would keep
+// playing the stream buffer's last contents, but never sees a half-written
+// one. A repeat therefore only happens to a buffer whose successor was not
+// handed over before the device asked for it. Two callbacks between two
+// trigger() returns set `taken` once; that only makes the next trigger()
+// return at once, as a late filler should.
+//
+// After a swap `back` holds the frames of two hand-overs ago. The decoder
+// writes every frame of each buffer, so nothing stale is played.
+struct AudioIO::Exchange {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<float> first;
+    std::vector<float> second;
+    float* front = nullptr;
+    float* back = nullptr;
+    unsigned int frames = 0;
+    bool fresh = false;   // front was handed over and not copied yet
+    bool taken = false;   // the device copied front since trigger() last returned
+    bool running = false; // the stream runs; waits end when it does not
+
+    explicit Exchange(unsigned int size) { resize(size); }
+
+    // Called on the filling thread while the stream is not running.
+    void resize(unsigned int size)
+    {
+        frames = size;
+        first.assign(static_cast<size_t>(size) * channelCount, 0.0f);
+        second.assign(static_cast<size_t>(size) * channelCount, 0.0f);
+        front = first.data();
+        back = second.data();
+    }
+
+    // Called on the device thread.
+    void deliver(float* out, unsigned int n)
+    {
+        const unsigned int copied = std::min(n, frames);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            std::memcpy(out, front, sizeof(float) * channelCount * copied);
+            fresh = false;
+            taken = true;
+        }
+        changed.notify_all();
+        if (copied < n)
+            std::memset(out + channelCount * copied, 0, sizeof(float) * channelCount * (n - copied));
+    }
+
+    // Device thread. Nothing may escape into RtAudio.
+    static int cbAudio(void* outputBuffer, void*, unsigned int nFrames, double, RtAudioStreamStatus,
+                       void* userData)
+    {
+        float* out = static_cast<float*>(outputBuffer);
+        try {
+            static_cast<Exchange*>(userData)->deliver(out, nFrames);
+        } catch (...) {
+            std::memset(out, 0, sizeof(float) * channelCount * nFrames);
+        }
+        return 0;
+    }
+};
+
+
+AudioIO::AudioIO(int framesPerBuffer)
+    : _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer))),
+      _nBuffers(1),
+      _bufferSize(framesPerBuffer),
+      _bufferTime(static_cast<float>(thresholdFrames) / sampleRate * 1000.0f),
+      _lastTrigger(0),
+      _measured(false)
+{
+    try {
+        _audio = std::make_unique<RtAudio>();
+    } catch (RtAudioError& e) {
+        e.printMessage();
+        throw Utils::AudioError();
+    }
+}
+
+AudioIO::~AudioIO()
+{
+    try {
+        Exchange& x = *_exchange;
+        {
+            // The device thread writes a copied buffer to the server only
+            // after the callback returns, and skips the write once the
+            // stream is stopped. So that the last buffer handed over is
+            // heard, hand over silence after it and stop once that has been
+            // copied: the callback loop has then finished the write before.
+            // Bounded, in case the device has stalled.
+            std::fill(x.back, x.back + channelCount * static_cast<size_t>(x.frames), 0.0f);
+            std::unique_lock<std::mutex> lock(x.mutex);
+            const auto deadline = std::chrono::steady_clock::now()
+                + std::chrono::milliseconds(1000 + 3 * 1000 * static_cast<long>(x.frames) / sampleRate);
+            const auto copied = [&x] { return !x.fresh || !x.running; };
+            if (x.changed.wait_until(lock, deadline, copied) && x.running) {
+                std::swap(x.front, x.back);
+                x.fresh = true;
+                x.changed.wait_until(lock, deadline, copied);
+            }
+            x.running = false;
+        }
+        x.changed.notify_all();
+        // stopStream() drains what the server still holds; closing a
+        // running stream would flush it.
+        if (_audio->isStreamRunning())
+            _audio->stopStream();
+        if (_audio->isStreamOpen())
+            _audio->closeStream();
+    } catch (RtAudioError& e) {
+        e.printMessage();
+    } catch (...) {
+    }
+    try {
+        _audio.reset();
+    } catch (RtAudioError& e) {
+        e.printMessage();
+    } catch (...) {
+    }
+}
+
+void AudioIO::init(int outputChannels, int inputChannels)
+{
+    if (outputChannels != channelCount || inputChannels != 0) {
+        Utils::printErr("AudioIO: only two output channels and no input are supported\n");
+        throw Utils::AudioInitError();
+    }
+    if (_audio->isStreamOpen()) {
+        Utils::printErr("AudioIO: the stream is already open\n");
+        throw Utils::AudioInitError();
+    }
+
+    std::vector<std::string> failures;
+    bool opened = false;
+    unsigned int frames = 0;
+    try {
+        const unsigned int count = _audio->getDeviceCount();
+        if (count == 0) {
+            Utils::printErr("AudioIO: no audio device found\n");
+            throw Utils::AudioInitError();
+        }
+        std::vector<unsigned int> candidates{_audio->getDefaultOutputDevice()};
+        for (unsigned int i = 0; i < count; ++i) {
+            if (i != candidates.front())
+                candidates.push_back(i);
+        }
+
+        for (unsigned int device : candidates) {
+            try {
+                if (_audio->getDeviceInfo(device).outputChannels < static_cast<unsigned int>(channelCount))
+                    continue;
+                RtAudio::StreamParameters output;
+                output.deviceId = device;
+                output.nChannels = channelCount;
+                output.firstChannel = 0;
+                // One buffer on the device side: a buffer handed over is
+                // then heard about two buffer periods later.
+                RtAudio::StreamOptions options;
+                options.numberOfBuffers = static_cast<unsigned int>(_nBuffers);
+                frames = static_cast<unsigned int>(_bufferSize);
+                _audio->openStream(&output, nullptr, RTAUDIO_FLOAT32, sampleRate, &frames, &Exchange::cbAudio,
+                                   _exchange.get(), &options, &cbError);
+                opened = true;
+                break;
+            } catch (RtAudioError& e) {
+                failures.push_back(e.getMessage());
+            }
+        }
+    } catch (RtAudioError& e) {
+        failures.push_back(e.getMessage());
+    }
+    if (!opened) {
+        for (const std::string& text : failures)
+            Utils::printErr(text + "\n");
+        if (failures.empty())
+            Utils::printErr("AudioIO: no device takes two float channels at 44100 Hz\n");
+        throw Utils::AudioInitError();
+    }
+
+    _bufferSize = static_cast<int>(frames);
+    if (frames != _exchange->frames)
+        _exchange->resize(frames);
+    {
+        std::lock_guard<std::mutex> lock(_exchange->mutex);
+        _exchange->fresh = false;
+        _exchange->taken = false;
+        _exchange->running = true;
+    }
+    // From here on RtAudio reports failures through cbError; a start that
+    // failed shows as a stream that is not running.
+    try {
+        _audio->startStream();
+    } catch (RtAudioError& e) {
+        e.printMessage();
+    }
+    if (!_audio->isStreamRunning()) {
+        {
+            std::lock_guard<std::mutex> lock(_exchange->mutex);
+            _exchange->running = false;
+        }
+        Utils::printErr("AudioIO: the audio stream did not start\n");
+        throw Utils::AudioInitError();
+    }
+    _measured = false;
+}
+
+int AudioIO::bufSize() const
+{
+    return _bufferSize;
+}
+
+void AudioIO::write(float** channels, int offset, int count)
+{
+    float* out = _exchange->back + channelCount * offset;
+    const float* left = channels[0];
+    const float* right = channels[1];
+    for (int i = 0; i < count; ++i) {
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
+    }
+}
+
+void AudioIO::silence(int offset, int count)
+{
+    std::fill_n(_exchange->back + channelCount * offset, channelCount * count, 0.0f);
+}
+
+void AudioIO::read(float** channels)
+{
+    const float* in = _exchange->back;
+    for (int i = 0; i < _bufferSize; ++i) {
+        channels[0][i] = in[2 * i];
+        channels[1][i] = in[2 * i + 1];
+    }
+}
+
+void AudioIO::trigger()
+{
+    if (!_audio->isStreamOpen()) {
+        Utils::printErr("AudioIO: trigger without an open stream\n");
+        throw Utils::AudioTriggerError();
+    }
+    // The first trigger after init has no previous device wait to measure
+    // from: the stream may have been opened long before data came.
+    if (_measured) {
+        const uint32_t elapsedMs = _timer.now() - _lastTrigger;
+        const float elapsed = static_cast<float>(elapsedMs);
+        if (elapsed > _bufferTime)
+            std::printf("UNDERRUN - diff %.0f\n", static_cast<double>(elapsed));
+    }
+    {
+        Exchange& x = *_exchange;
+        std::unique_lock<std::mutex> lock(x.mutex);
+        x.changed.wait(lock, [&x] { return !x.fresh || !x.running; });
+        std::swap(x.front, x.back);
+        x.fresh = true;
+        x.changed.wait(lock, [&x] { return x.taken || !x.running; });
+        x.taken = false;
+    }
+    _lastTrigger = _timer.now();
+    _measured = true;
+}
+
+} // namespace Wrappers

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "wrappers/sdl_timer.h"
+
+#include <cstdint>
+#include <memory>
+
+class RtAudio;
+
+namespace Wrappers {
+
+// One stereo float output stream at 44100 Hz. The caller fills the stream
+// buffer with write() and hands it to the device with trigger(), which
+// blocks until the device has taken it. Created, filled, triggered and
+// destroyed by one thread; the device copies from its own thread.
+class AudioIO {
+public:
+    // framesPerBuffer is the size asked of the device; the underrun
+    // threshold stays the duration of 8192 frames whatever is asked.
+    explicit AudioIO(int framesPerBuffer = 8192);
+    ~AudioIO(); // never throws
+    AudioIO(const AudioIO&) = delete;
+    AudioIO& operator=(const AudioIO&) = delete;
+
+    void init(int outputChannels, int inputChannels);
+    int bufSize() const;
+    // Interleaves count frames of two channel arrays into the buffer from
+    // frame offset on; other frames keep their contents.
+    void write(float** channels, int offset, int count);
+    // Sets count frames from frame offset on to silence.
+    void silence(int offset, int count);
+    void read(float** channels);
+    void trigger();
+
+private:
+    struct Exchange; // the two buffers and what guards them, shared with the device thread
+
+    std::unique_ptr<Exchange> _exchange;
+    std::unique_ptr<RtAudio> _audio;
+    int _nBuffers;
+    int _bufferSize;
+    float _bufferTime;
+    uint32_t _lastTrigger;
+    bool _measured; // _lastTrigger holds the end of a device wait
+    Timer _timer;
+};
+
+} // namespace Wrappers
