@@ -1,0 +1,190 @@
+// Figures of veldrane-send playing through a real veldrane, each beside a
+// baseline measured in this same run:
+//   (a) from the start of veldrane-send to the first sound on the null
+//       sink's monitor (several short runs);
+//   (b) the receiver's CPU time per second of audio while veldrane-send
+//       plays a long stream, beside the receiver's CPU per second while
+//       idle and a bare decode (libvorbisfile) of the same stream;
+//   (c) veldrane-send's own CPU time per second of audio.
+// Usage: bench_send_path [seconds=120] [latency runs=3]
+// Needs the test sound server (scripts/pulse.sh start DIR and its env) and
+// uses ports 8888/6666: run under flock /tmp/veldrane-ports.lock.
+#include "test_helpers/child_process.h"
+#include "test_helpers/ogg_maker.h"
+#include "test_helpers/sink_recorder.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string senderPath = VELDRANE_BINARY_DIR "/tools/veldrane-send";
+
+// User plus system CPU seconds of a running process, from /proc.
+double processCpu(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i) // state .. cmajflt
+        fields >> skip;
+    double utime = 0, stime = 0;
+    fields >> utime >> stime;
+    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double selfCpu()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
+           + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs veldrane-send to its end; its CPU seconds go to cpu.
+int runSender(const std::vector<std::string>& args, double& cpu, Clock::time_point& started)
+{
+    std::vector<std::string> all = {senderPath, "--quiet"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    started = Clock::now();
+    if (posix_spawn(&pid, senderPath.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage ru{};
+    wait4(pid, &status, 0, &ru);
+    cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
+          + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string writeTemp(const TestHelpers::Bytes& bytes)
+{
+    char name[] = "/tmp/veldrane-send-bench-XXXXXX";
+    int fd = mkstemp(name);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        std::fprintf(stderr, "cannot write a temporary file\n");
+        std::exit(1);
+    }
+    ::close(fd);
+    return name;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    double seconds = argc > 1 ? std::atof(argv[1]) : 120.0;
+    int latencyRuns = argc > 2 ? std::atoi(argv[2]) : 3;
+
+    TestHelpers::OggSpec spec;
+    spec.seconds = seconds;
+    TestHelpers::Bytes longStream = TestHelpers::encodeOgg(spec);
+    spec.seconds = 3;
+    TestHelpers::Bytes shortStream = TestHelpers::encodeOgg(spec);
+    std::string longPath = writeTemp(longStream);
+    std::string shortPath = writeTemp(shortStream);
+
+    // Baseline for (b): a bare decode of the same stream in this process.
+    double before = selfCpu();
+    std::vector<float> decoded = TestHelpers::referenceDecode(longStream);
+    double decodeCpu = selfCpu() - before;
+    double audioSeconds = static_cast<double>(decoded.size() / 2) / 44100.0;
+
+    TestHelpers::ChildProcess veldrane(VELDRANE_BINARY_DIR "/veldrane");
+    if (!veldrane.waitForStdout("lytter på port 8888", 10s)) {
+        std::fprintf(stderr, "veldrane did not start\n");
+        return 1;
+    }
+    // Baseline for (b): the receiver idle, with no controller.
+    std::this_thread::sleep_for(1s);
+    double idle0 = processCpu(veldrane.pid());
+    Clock::time_point idleStart = Clock::now();
+    std::this_thread::sleep_for(5s);
+    double idleCpu = (processCpu(veldrane.pid()) - idle0)
+                     / std::chrono::duration<double>(Clock::now() - idleStart).count();
+
+    // (a) first sound after the sender starts.
+    std::vector<double> latencies;
+    for (int run = 0; run < latencyRuns; ++run) {
+        TestHelpers::SinkRecorder recorder;
+        recorder.start();
+        // The capture runs in real time: the frame count at the launch
+        // marks the launch in the recording (to within the capture's own
+        // latency, about 20 ms).
+        std::size_t launchFrame = recorder.frames();
+        Clock::time_point started;
+        double cpu = 0;
+        int code = runSender({"127.0.0.1", shortPath}, cpu, started);
+        recorder.stop();
+        std::size_t first = TestHelpers::firstNonZeroFrame(recorder.samples(), launchFrame);
+        if (code != 0 || first == static_cast<std::size_t>(-1)) {
+            std::fprintf(stderr, "latency run %d failed (exit %d)\n", run, code);
+            continue;
+        }
+        double latency = static_cast<double>(first - launchFrame) / 44100.0;
+        latencies.push_back(latency);
+        // Let the receiver notice the closed connection before the next run.
+        veldrane.waitForCount("dekoding stoppet", run + 1, 5s);
+        std::this_thread::sleep_for(1s);
+    }
+
+    // (b) and (c): a long stream.
+    double receiver0 = processCpu(veldrane.pid());
+    Clock::time_point started;
+    double senderCpu = 0;
+    int code = runSender({"127.0.0.1", longPath}, senderCpu, started);
+    double receiverCpu = processCpu(veldrane.pid()) - receiver0;
+    double wall = std::chrono::duration<double>(Clock::now() - started).count();
+    int underruns = veldrane.countLines("UNDERRUN");
+
+    std::remove(longPath.c_str());
+    std::remove(shortPath.c_str());
+
+    std::printf("veldrane-send through veldrane to the null sink\n");
+    std::printf("(a) sender start to first sound, %zu runs of a 3 s stream:", latencies.size());
+    for (double l : latencies)
+        std::printf(" %.3f s", l);
+    std::printf("\n    (includes the receiver's polled accept, 1 to 2 s, and its output latency)\n");
+    std::printf("(b) %.1f s of audio, sender exit %d, %.1f s wall, %d UNDERRUN lines\n", audioSeconds, code,
+                wall, underruns);
+    std::printf("    receiver CPU while playing: %.2f ms per s of audio (%.2f %% of a core)\n",
+                1000 * receiverCpu / audioSeconds, 100 * receiverCpu / wall);
+    std::printf("    baseline, receiver idle:    %.2f ms per s\n", 1000 * idleCpu);
+    std::printf("    baseline, bare decode:      %.2f ms per s of audio\n", 1000 * decodeCpu / audioSeconds);
+    std::printf("(c) sender CPU:                 %.2f ms per s of audio (%.3f s in all)\n",
+                1000 * senderCpu / audioSeconds, senderCpu);
+    return code == 0 ? 0 : 1;
+}
