@@ -49,14 +49,21 @@ void cbError(RtAudioError::Type, const std::string& text)
 // copied the previous front at least once (`fresh` cleared), so a buffer
 // handed over is never torn and never skipped.
 //
+// trigger() returns once the device has copied front since its last
+// return. While the filler keeps up, that is the copy of the buffer just
+// handed over, so a buffer waits at most one period for the device. After a
+// late refill the device has already taken (repeated) the old front, so
+// trigger() returns at once and the new front waits for the next callback:
+// from then on one buffer is queued ahead of the device, a period more
+// latency and a period more slack for the filler. It never grows beyond
+// one buffer, since trigger() first waits for the previous front's copy.
+//
 // Pulse calls back in bursts whenever its queue has room, possibly before
 // the filler has handed over the next buffer. Such a callback copies the
 // front again: the device repeats the last whole buffer, as it would keep
 // playing the stream buffer's last contents, but never sees a half-written
-// one. A repeat therefore only happens to a buffer whose successor was not
-// handed over before the device asked for it. Two callbacks between two
-// trigger() returns set `taken` once; that only makes the next trigger()
-// return at once, as a late filler should.
+// one. So only a buffer whose successor came after the device asked for it
+// is ever repeated.
 //
 // After a swap `back` holds the frames of two hand-overs ago. The decoder
 // writes every frame of each buffer, so nothing stale is played.
@@ -120,7 +127,7 @@ AudioIO::AudioIO(int framesPerBuffer)
       _bufferSize(framesPerBuffer),
       _bufferTime(static_cast<float>(thresholdFrames) / sampleRate * 1000.0f),
       _lastTrigger(0),
-      _measured(false)
+      _firstTrigger(true)
 {
     try {
         _audio = std::make_unique<RtAudio>();
@@ -254,7 +261,7 @@ void AudioIO::init(int outputChannels, int inputChannels)
         Utils::printErr("AudioIO: the audio stream did not start\n");
         throw Utils::AudioInitError();
     }
-    _measured = false;
+    _firstTrigger = true;
 }
 
 int AudioIO::bufSize() const
@@ -295,7 +302,7 @@ void AudioIO::trigger()
     }
     // The first trigger after init has no previous device wait to measure
     // from: the stream may have been opened long before data came.
-    if (_measured) {
+    if (!_firstTrigger) {
         const uint32_t elapsedMs = _timer.now() - _lastTrigger;
         const float elapsed = static_cast<float>(elapsedMs);
         if (elapsed > _bufferTime)
@@ -304,6 +311,11 @@ void AudioIO::trigger()
     {
         Exchange& x = *_exchange;
         std::unique_lock<std::mutex> lock(x.mutex);
+        // Takes of the silence played before the first hand-over do not
+        // count: otherwise the first trigger would return at once and every
+        // buffer would wait a period longer in the queue.
+        if (_firstTrigger)
+            x.taken = false;
         x.changed.wait(lock, [&x] { return !x.fresh || !x.running; });
         std::swap(x.front, x.back);
         x.fresh = true;
@@ -311,7 +323,7 @@ void AudioIO::trigger()
         x.taken = false;
     }
     _lastTrigger = _timer.now();
-    _measured = true;
+    _firstTrigger = false;
 }
 
 } // namespace Wrappers

@@ -41,7 +41,7 @@ private:
     int _bufferSize;
     float _bufferTime;
     uint32_t _lastTrigger;
-    bool _measured; // _lastTrigger holds the end of a device wait
+    bool _firstTrigger; // no trigger since init: nothing to measure from
     Timer _timer;
 };
 

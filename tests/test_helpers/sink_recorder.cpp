@@ -62,6 +62,7 @@ void SinkRecorder::start()
         std::lock_guard<std::mutex> lock(_mutex);
         _samples.clear();
         _partial.clear();
+        _reads.clear();
         _firstSound = npos;
     }
 
@@ -133,6 +134,7 @@ void SinkRecorder::readLoop(int fd)
         _samples.resize(old + whole);
         std::memcpy(_samples.data() + old, _partial.data(), whole * sizeof(float));
         _partial.erase(_partial.begin(), _partial.begin() + whole * sizeof(float));
+        _reads.emplace_back(_samples.size() / 2, std::chrono::steady_clock::now());
         if (_firstSound == npos) {
             // A frame may be split across reads: rescan from its start.
             const std::size_t from = old / 2;
@@ -167,6 +169,19 @@ bool SinkRecorder::waitForSound(std::size_t wanted, std::chrono::milliseconds ti
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+std::chrono::steady_clock::time_point SinkRecorder::frameTime(std::size_t frame) const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    for (const auto& read : _reads) {
+        if (read.first > frame) {
+            const double after = static_cast<double>(read.first - 1 - frame) / 44100.0;
+            return read.second - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                     std::chrono::duration<double>(after));
+        }
+    }
+    return std::chrono::steady_clock::time_point::max();
 }
 
 std::vector<float> SinkRecorder::samples() const

@@ -6,6 +6,7 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace TestHelpers {
@@ -49,6 +50,12 @@ public:
     // Interleaved stereo samples recorded so far (a copy).
     std::vector<float> samples() const;
 
+    // When a recorded frame passed the monitor, estimated as the arrival of
+    // the read that brought it less the duration of the frames after it in
+    // that read. Off by the capture latency, which is the same for every
+    // frame, so differences between two recordings' figures are sound.
+    std::chrono::steady_clock::time_point frameTime(std::size_t frame) const;
+
     static std::string sinkName();
 
 private:
@@ -60,6 +67,8 @@ private:
     std::vector<float> _samples;
     std::vector<unsigned char> _partial; // bytes of an incomplete sample
     std::size_t _firstSound = static_cast<std::size_t>(-1); // frame index
+    // Frames recorded after each read, and when that read returned.
+    std::vector<std::pair<std::size_t, std::chrono::steady_clock::time_point>> _reads;
 };
 
 // Result of finding a reference signal in a recording.
