@@ -71,7 +71,9 @@ void report(const char* what, const Figures& f)
                 *std::max_element(f.ms.begin(), f.ms.end()), f.ms.size());
 }
 
-Figures measureAudioIO(std::chrono::milliseconds idleAfterInit)
+// lateFirstRefill: the second buffer comes 250 ms late, after which one
+// buffer stays queued ahead of the device.
+Figures measureAudioIO(std::chrono::milliseconds idleAfterInit, bool lateFirstRefill)
 {
     TestHelpers::SinkRecorder recorder;
     recorder.start();
@@ -83,6 +85,8 @@ Figures measureAudioIO(std::chrono::milliseconds idleAfterInit)
         std::vector<float> left(frames, 0.0f), right(frames, 0.0f);
         float* ch[2] = {left.data(), right.data()};
         for (int b = 0; b < buffers; ++b) {
+            if (lateFirstRefill && b == 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
             const bool marker = b % markerEvery == markerEvery / 2;
             left[0] = right[0] = marker ? markerValue(static_cast<int>(sent.size())) : 0.0f;
             aio.write(ch, 0, frames);
@@ -156,8 +160,12 @@ int main()
         std::printf("buffer period %.1f ms (%u frames at 44100 Hz, one device-side buffer)\n",
                     1000.0 * frames / 44100, frames);
         report("baseline: bare RtAudio, callback -> sound", measureBare());
-        report("AudioIO, trigger() -> sound, first trigger at once", measureAudioIO(std::chrono::milliseconds(0)));
-        report("AudioIO, trigger() -> sound, output idle 500 ms first", measureAudioIO(std::chrono::milliseconds(500)));
+        report("AudioIO, trigger() -> sound, first trigger at once",
+               measureAudioIO(std::chrono::milliseconds(0), false));
+        report("AudioIO, trigger() -> sound, output idle 500 ms first",
+               measureAudioIO(std::chrono::milliseconds(500), false));
+        report("AudioIO, trigger() -> sound, after one late refill",
+               measureAudioIO(std::chrono::milliseconds(0), true));
     } catch (RtAudioError& e) {
         e.printMessage();
         return 1;
