@@ -120,7 +120,6 @@ struct AudioIO::Exchange {
     }
 };
 
-
 AudioIO::AudioIO(int framesPerBuffer)
     : _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer))),
       _nBuffers(1),
