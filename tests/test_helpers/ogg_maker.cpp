@@ -1,8 +1,9 @@
 #include "test_helpers/ogg_maker.h"
 
+#include "tune/ogg_encoder.h"
+
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <ogg/ogg.h>
-#include <vorbis/vorbisenc.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
@@ -55,77 +56,22 @@ Bytes encodeOgg(const OggSpec& spec)
     if (spec.channels < 1 || spec.channels > 2)
         throw std::invalid_argument("encodeOgg: 1 or 2 channels");
 
-    vorbis_info vi;
-    vorbis_info_init(&vi);
-    if (vorbis_encode_init_vbr(&vi, spec.channels, spec.rate, spec.quality) != 0) {
-        vorbis_info_clear(&vi);
-        throw std::runtime_error("encodeOgg: vorbis_encode_init_vbr failed");
-    }
-    vorbis_comment vc;
-    vorbis_comment_init(&vc);
-    vorbis_dsp_state vd;
-    vorbis_analysis_init(&vd, &vi);
-    vorbis_block vb;
-    vorbis_block_init(&vd, &vb);
-    ogg_stream_state os;
-    ogg_stream_init(&os, spec.serial);
-
-    Bytes out;
-    ogg_page page;
-    ogg_packet packet;
-
-    ogg_packet header, comment, code;
-    vorbis_analysis_headerout(&vd, &vc, &header, &comment, &code);
-    ogg_stream_packetin(&os, &header);
-    ogg_stream_packetin(&os, &comment);
-    ogg_stream_packetin(&os, &code);
-    // Audio starts on a fresh page, as decoders expect.
-    while (ogg_stream_flush(&os, &page) != 0)
-        appendPage(out, page);
-
+    Tools::OggEncoder encoder(spec.channels, spec.rate, spec.quality, spec.serial);
     const long total = long(std::llround(spec.seconds * double(spec.rate)));
-    const long chunk = 1024;
-    bool eos = false;
-    for (long done = 0; !eos;) {
-        long n = std::min(chunk, total - done);
-        if (n > 0) {
-            float** buf = vorbis_analysis_buffer(&vd, int(n));
-            for (int ch = 0; ch < spec.channels; ++ch)
-                for (long i = 0; i < n; ++i)
-                    buf[ch][i] = testSignal(spec, ch, done + i);
-            vorbis_analysis_wrote(&vd, int(n));
-            done += n;
-        } else {
-            vorbis_analysis_wrote(&vd, 0);
-        }
-        while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-            vorbis_analysis(&vb, nullptr);
-            vorbis_bitrate_addblock(&vb);
-            while (vorbis_bitrate_flushpacket(&vd, &packet) == 1) {
-                ogg_stream_packetin(&os, &packet);
-                while (ogg_stream_pageout(&os, &page) != 0) {
-                    appendPage(out, page);
-                    if (ogg_page_eos(&page))
-                        eos = true;
-                }
-            }
-        }
-        if (n <= 0 && !eos) {
-            while (ogg_stream_flush(&os, &page) != 0) {
-                appendPage(out, page);
-                if (ogg_page_eos(&page))
-                    eos = true;
-            }
-            eos = true;
-        }
+    const long chunk = 4096;
+    std::vector<float> samples[2];
+    for (auto& s : samples)
+        s.resize(chunk);
+    const float* channels[] = {samples[0].data(), samples[1].data()};
+    for (long done = 0; done < total;) {
+        const long n = std::min(chunk, total - done);
+        for (int ch = 0; ch < spec.channels; ++ch)
+            for (long i = 0; i < n; ++i)
+                samples[ch][size_t(i)] = testSignal(spec, ch, done + i);
+        encoder.write(channels, n);
+        done += n;
     }
-
-    ogg_stream_clear(&os);
-    vorbis_block_clear(&vb);
-    vorbis_dsp_clear(&vd);
-    vorbis_comment_clear(&vc);
-    vorbis_info_clear(&vi);
-    return out;
+    return encoder.finish();
 }
 
 Bytes chainOgg(const std::vector<Bytes>& links)
