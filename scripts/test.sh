@@ -21,6 +21,10 @@ trap cleanup EXIT
 "$root/scripts/pulse.sh" start "$pulse_dir"
 eval "$("$root/scripts/pulse.sh" env "$pulse_dir")"
 
+# Outside libraries' own leaks and races are not ours to report.
+export LSAN_OPTIONS="suppressions=$root/scripts/sanitizers/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export TSAN_OPTIONS="suppressions=$root/scripts/sanitizers/tsan.supp${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
+
 suite() {
     local dir=$1
     shift
