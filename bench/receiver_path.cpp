@@ -141,7 +141,6 @@ int main(int argc, char** argv)
         return 1;
     const double cpuStart = processCpuSeconds(veldrane.pid());
     UdpStreamer::Options pacing;
-    pacing.seconds = audioSeconds;
     UdpStreamer streamer(6666, splitDatagrams(stream, 1024), pacing);
     const auto firstSent = steady_clock::now();
     waitFor([&] { return recorder.soundFrames() > 0; }, seconds(10));

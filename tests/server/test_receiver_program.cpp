@@ -128,7 +128,6 @@ TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
     expectReply(controller, "udpReady 6666 ");
 
     TestHelpers::UdpStreamer::Options pacing;
-    pacing.seconds = spec.seconds;
     TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024), pacing);
     ASSERT_TRUE(streamer.waitDone(20s));
     ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 20s));
@@ -196,7 +195,6 @@ TEST_F(ReceiverProgram, RetriesAfterGarbageAndThenPlays)
     ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::onStartTransmissionAgain()", 3s));
     expectReply(controller, "udpReady 6666 ");
     TestHelpers::UdpStreamer::Options pacing;
-    pacing.seconds = spec.seconds;
     TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024), pacing);
     ASSERT_TRUE(veldrane->waitForStdout("starter dekoding", 5s));
     ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 15s));
@@ -266,7 +264,6 @@ TEST_F(ReceiverProgram, AStallPrintsReadErrorsAndDecodingResumes)
     ASSERT_TRUE(controller.send("startTransmission"));
     expectReply(controller, "udpReady 6666 ");
     TestHelpers::UdpStreamer::Options pacing;
-    pacing.seconds = spec.seconds;
     pacing.pauseBefore = datagrams.size() / 3;
     pacing.pause = 2500ms;
     TestHelpers::UdpStreamer streamer(audioPort, datagrams, pacing);

@@ -72,7 +72,7 @@ void SinkRecorder::start()
 
     const std::string device = "--device=" + sinkName() + ".monitor";
     const char* argv[] = {"parec", device.c_str(), "--format=float32le", "--rate=44100",
-                          "--channels=2", "--raw", nullptr};
+                          "--channels=2", "--raw", "--latency-msec=10", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);

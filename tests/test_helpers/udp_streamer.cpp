@@ -7,33 +7,80 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace TestHelpers {
 
 namespace {
 
-int openSender(int port, sockaddr_in& to)
-{
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket() failed");
-    to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return fd;
-}
+class UdpSocket {
+public:
+    explicit UdpSocket(int port) : _fd(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        if (_fd < 0)
+            throw std::runtime_error("socket() failed");
+        _to.sin_family = AF_INET;
+        _to.sin_port = htons(static_cast<uint16_t>(port));
+        _to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    ~UdpSocket() { ::close(_fd); }
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
 
-void sendOne(int fd, const sockaddr_in& to, const Bytes& d)
-{
-    ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-}
+    bool send(const Bytes& d)
+    {
+        return ::sendto(_fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&_to), sizeof _to) ==
+               static_cast<ssize_t>(d.size());
+    }
+
+private:
+    int _fd;
+    sockaddr_in _to{};
+};
 
 } // namespace
 
+std::vector<double> soundTimes(const std::vector<Bytes>& datagrams, long rate)
+{
+    Bytes stream;
+    for (const auto& d : datagrams)
+        stream.insert(stream.end(), d.begin(), d.end());
+
+    // Where each page ends in the stream, and when its sound starts.
+    std::vector<std::size_t> pageEnd;
+    std::vector<double> pageTime;
+    double lastEnd = 0;
+    std::size_t pos = 0;
+    for (const Bytes& page : splitPages(stream)) {
+        // splitPages skips what is not a page; find the page where it is.
+        const auto at = std::search(stream.begin() + static_cast<long>(pos), stream.end(), page.begin(),
+                                    page.begin() + std::min<std::size_t>(page.size(), 27));
+        pos = static_cast<std::size_t>(at - stream.begin()) + page.size();
+        pageEnd.push_back(pos);
+        pageTime.push_back(lastEnd);
+        int64_t granule = 0;
+        std::memcpy(&granule, page.data() + 6, sizeof granule); // little-endian, as the format is
+        if (granule > 0)
+            lastEnd = double(granule) / double(rate);
+    }
+
+    std::vector<double> times;
+    std::size_t start = 0;
+    std::size_t page = 0;
+    for (const Bytes& d : datagrams) {
+        while (page < pageEnd.size() && pageEnd[page] <= start)
+            ++page;
+        times.push_back(page < pageTime.size() ? pageTime[page] : lastEnd);
+        start += d.size();
+    }
+    return times;
+}
+
 UdpStreamer::UdpStreamer(int port, std::vector<Bytes> datagrams, Options options)
-    : _port(port), _datagrams(std::move(datagrams)), _options(options)
+    : _port(port), _datagrams(std::move(datagrams)), _due(soundTimes(_datagrams, options.rate)),
+      _options(options)
 {
     _thread = std::thread([this] { run(); });
 }
@@ -52,16 +99,9 @@ bool UdpStreamer::waitDone(std::chrono::milliseconds timeout) const
 void UdpStreamer::run()
 {
     using namespace std::chrono;
-    sockaddr_in to;
-    int fd = openSender(_port, to);
-    std::size_t total = 0;
-    for (const auto& d : _datagrams)
-        total += d.size();
-
+    UdpSocket socket(_port);
     const auto start = steady_clock::now();
-    _firstSent = start;
     auto pausedFor = milliseconds(0);
-    std::size_t sent = 0;
     for (std::size_t i = 0; i < _datagrams.size() && !_stop; ++i) {
         if (i == _options.pauseBefore) {
             const auto until = steady_clock::now() + _options.pause;
@@ -70,24 +110,20 @@ void UdpStreamer::run()
             pausedFor += _options.pause;
         }
         const auto due = start + pausedFor - _options.lead +
-                         duration_cast<steady_clock::duration>(
-                             duration<double>(_options.seconds * double(sent) / double(total)));
+                         duration_cast<steady_clock::duration>(duration<double>(_due[i]));
         while (!_stop && steady_clock::now() < due)
             std::this_thread::sleep_for(milliseconds(2));
-        sendOne(fd, to, _datagrams[i]);
-        sent += _datagrams[i].size();
+        if (!socket.send(_datagrams[i]))
+            ++_failures;
     }
-    ::close(fd);
     _done = true;
 }
 
 void sendDatagrams(int port, const std::vector<Bytes>& datagrams)
 {
-    sockaddr_in to;
-    int fd = openSender(port, to);
+    UdpSocket socket(port);
     for (const auto& d : datagrams)
-        sendOne(fd, to, d);
-    ::close(fd);
+        socket.send(d);
 }
 
 } // namespace TestHelpers

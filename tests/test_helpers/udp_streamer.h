@@ -11,14 +11,15 @@
 namespace TestHelpers {
 
 // Sends datagrams to 127.0.0.1:port from a thread of its own, paced like a
-// live sender: each datagram leaves at its share (by bytes) of the stream's
-// duration, `lead` ahead of real time, so the receiver never runs dry and
-// its socket buffer never overflows.
+// live sender: each datagram leaves `lead` ahead of the moment the sound of
+// its Ogg page is due (the end of the previous page's granule position), so
+// the receiver never runs dry and its socket buffer holds little. Bytes
+// that are not Ogg pages leave at once.
 class UdpStreamer {
 public:
     struct Options {
-        double seconds = 1.0; // duration of the audio the datagrams carry
         std::chrono::milliseconds lead{500};
+        long rate = 44100; // sample rate behind the granule positions
         // A stall: nothing is sent for `pause` before datagram pauseBefore.
         std::size_t pauseBefore = static_cast<std::size_t>(-1);
         std::chrono::milliseconds pause{0};
@@ -29,21 +30,26 @@ public:
     UdpStreamer(const UdpStreamer&) = delete;
     UdpStreamer& operator=(const UdpStreamer&) = delete;
 
+    bool done() const { return _done; }
     bool waitDone(std::chrono::milliseconds timeout) const;
-    std::chrono::steady_clock::time_point firstSent() const { return _firstSent; }
+    int failures() const { return _failures; } // datagrams the socket refused
 
 private:
     void run();
 
-    int _fd = -1;
     int _port;
     std::vector<Bytes> _datagrams;
+    std::vector<double> _due; // seconds into the stream, per datagram
     Options _options;
     std::atomic<bool> _stop{false};
     std::atomic<bool> _done{false};
-    std::chrono::steady_clock::time_point _firstSent{};
+    std::atomic<int> _failures{0};
     std::thread _thread;
 };
+
+// For every datagram, the stream time (s) at which the sound of the Ogg page
+// holding its first byte starts: the end of the previous page's sound.
+std::vector<double> soundTimes(const std::vector<Bytes>& datagrams, long rate);
 
 // Sends the datagrams at once, in order.
 void sendDatagrams(int port, const std::vector<Bytes>& datagrams);

@@ -4,6 +4,7 @@
 // AudioIO playing to the null sink, and found again in the sink's monitor.
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/sink_recorder.h"
+#include "test_helpers/udp_streamer.h"
 #include "utils/errors.h"
 #include "wrappers/audiodec.h"
 #include "wrappers/audioio.h"
@@ -46,88 +47,6 @@ int freeUdpPort()
     return ntohs(a.sin_port);
 }
 
-// For every datagram, the stream time (s) of the first sound its page
-// carries: the end of the previous page's sound.
-std::vector<double> soundTimes(const Bytes& stream, const std::vector<Bytes>& grams, long rate)
-{
-    std::vector<size_t> pageStart;
-    std::vector<double> pageTime;
-    double lastEnd = 0;
-    size_t pos = 0;
-    for (const Bytes& page : splitPages(stream)) {
-        pageStart.push_back(pos);
-        pageTime.push_back(lastEnd);
-        int64_t granule = 0;
-        std::memcpy(&granule, page.data() + 6, sizeof granule); // little endian
-        if (granule > 0)
-            lastEnd = double(granule) / double(rate);
-        pos += page.size();
-    }
-    std::vector<double> times;
-    size_t at = 0;
-    size_t page = 0;
-    for (const Bytes& g : grams) {
-        while (page + 1 < pageStart.size() && pageStart[page + 1] <= at)
-            ++page;
-        times.push_back(pageTime[page]);
-        at += g.size();
-    }
-    return times;
-}
-
-// Sends the datagrams to 127.0.0.1:port, each one `lead` ahead of the time
-// its sound is due, so the receiver never waits and the socket buffer
-// holds little.
-class PacedSender {
-public:
-    PacedSender(const Bytes& stream, std::vector<Bytes> grams, int port,
-                std::chrono::milliseconds lead)
-        : _grams(std::move(grams)), _times(soundTimes(stream, _grams, 44100))
-    {
-        _fd = socket(AF_INET, SOCK_DGRAM, 0);
-        _to.sin_family = AF_INET;
-        _to.sin_port = htons(uint16_t(port));
-        _to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        _thread = std::thread([this, lead] { run(lead); });
-    }
-    ~PacedSender()
-    {
-        _stop = true;
-        _thread.join();
-        if (_fd >= 0)
-            close(_fd);
-    }
-    bool done() const { return _done; }
-    int failures() const { return _failures; }
-
-private:
-    void run(std::chrono::milliseconds lead)
-    {
-        auto t0 = std::chrono::steady_clock::now();
-        for (size_t i = 0; i < _grams.size() && !_stop; ++i) {
-            auto due = t0 + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                std::chrono::duration<double>(_times[i])) -
-                       lead;
-            while (std::chrono::steady_clock::now() < due && !_stop)
-                std::this_thread::sleep_for(5ms);
-            ssize_t n = sendto(_fd, _grams[i].data(), _grams[i].size(), 0,
-                               reinterpret_cast<const sockaddr*>(&_to), sizeof _to);
-            if (n != ssize_t(_grams[i].size()))
-                ++_failures;
-        }
-        _done = true;
-    }
-
-    std::vector<Bytes> _grams;
-    std::vector<double> _times;
-    int _fd = -1;
-    sockaddr_in _to{};
-    std::atomic<bool> _stop{false};
-    std::atomic<bool> _done{false};
-    std::atomic<int> _failures{0};
-    std::thread _thread;
-};
-
 void playOverUdp(const Bytes& stream, const std::vector<Bytes>& grams)
 {
     const int port = freeUdpPort();
@@ -147,7 +66,9 @@ void playOverUdp(const Bytes& stream, const std::vector<Bytes>& grams)
         bufSize = aio.bufSize();
         Wrappers::AudioDec dec;
 
-        PacedSender sender(stream, grams, port, 1000ms);
+        UdpStreamer::Options pacing;
+        pacing.lead = 1000ms;
+        UdpStreamer sender(port, grams, pacing);
         testing::internal::CaptureStdout();
         dec.init(&net, &aio);
         // Ends at the first read error after the sender finished: the
