@@ -80,6 +80,8 @@ int play(const Send::SendOptions& options)
 int main(int argc, char** argv)
 {
     Utils::lineBufferConsole();
+    // The network objects' life is the receiver's trace, not ours.
+    Utils::showTrace(false);
     Send::SendOptions options;
     if (!options.parse(argc, argv)) {
         fail(options.error() + " (see veldrane-send --help)");

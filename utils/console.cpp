@@ -1,5 +1,6 @@
 #include "utils/console.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace Utils {
@@ -12,6 +13,21 @@ void printOut(const std::string& text)
 void printErr(const std::string& text)
 {
     std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+namespace {
+std::atomic<bool> traceShown{true};
+}
+
+void printTrace(const std::string& text)
+{
+    if (traceShown)
+        printOut(text);
+}
+
+void showTrace(bool shown)
+{
+    traceShown = shown;
 }
 
 void lineBufferConsole()

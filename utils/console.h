@@ -9,6 +9,12 @@ namespace Utils {
 void printOut(const std::string& text); // standard output
 void printErr(const std::string& text); // standard error
 
+// Lines that trace the life of network objects, on standard output. The
+// receiver's console shows them; a program for people, such as the sender,
+// may turn them off. Any thread.
+void printTrace(const std::string& text);
+void showTrace(bool shown);
+
 // Makes standard output line-buffered, also into pipes and files, so that
 // every line is visible as soon as it is written.
 void lineBufferConsole();

@@ -66,8 +66,8 @@ Net::~Net()
 {
     std::ostringstream line;
     line << "i: " << static_cast<const void*>(_impl.get()) << "\n";
-    Utils::printOut("~Net()\n");
-    Utils::printOut(line.str());
+    Utils::printTrace("~Net()\n");
+    Utils::printTrace(line.str());
     _impl.reset();
 }
 

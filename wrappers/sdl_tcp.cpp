@@ -18,7 +18,7 @@ SDLTCP::SDLTCP() : _address{}, _sock(nullptr), set(nullptr)
 
 SDLTCP::~SDLTCP()
 {
-    Utils::printOut("~SDLTCP()\n");
+    Utils::printTrace("~SDLTCP()\n");
     if (set)
         SDLNet_FreeSocketSet(set);
     if (_sock)

@@ -26,7 +26,7 @@ SDLUDP::SDLUDP()
 
 SDLUDP::~SDLUDP()
 {
-    Utils::printOut("~SDLUDP()\n");
+    Utils::printTrace("~SDLUDP()\n");
     if (set)
         SDLNet_FreeSocketSet(set);
     if (_packet)

@@ -1,5 +1,6 @@
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/wait.h"
+#include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
 
@@ -178,6 +179,19 @@ TEST(NetTest, DestructionLinesComeInOrder)
     const size_t udpLine = out.find("\n~SDLUDP()\n", second);
     EXPECT_NE(udpLine, std::string::npos);
     EXPECT_EQ(out.find("~SDLUDP()"), udpLine + 1);
+}
+
+TEST(NetTest, DestructionLinesCanBeTurnedOff)
+{
+    testing::internal::CaptureStdout();
+    Utils::showTrace(false);
+    {
+        Net udp;
+        udp.setupListen(TestHelpers::freePort(true), ConnectionType::UDP);
+    }
+    Utils::showTrace(true);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST(NetTest, NetsConstructedOnSeveralThreadsAtOnce)
