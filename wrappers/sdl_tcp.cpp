@@ -3,6 +3,7 @@
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
+#include "wrappers/sdl_socket_wait.h"
 #include "wrappers/sdl_timer.h"
 
 #include <cstdint>
@@ -80,11 +81,7 @@ void SDLTCP::sel(int timeout)
         std::printf("Net::sel called without N->set set\n");
         return;
     }
-    const int r = SDLNet_CheckSockets(set, static_cast<Uint32>(timeout));
-    if (r == 0)
-        throw Utils::NetErrorTimeout();
-    if (r < 0)
-        throw Utils::NetErrorSelect();
+    waitReadable(set, timeout);
 }
 
 int SDLTCP::receive(void* buf, int size, int count, int timeout)

@@ -3,6 +3,7 @@
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
+#include "wrappers/sdl_socket_wait.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -120,11 +121,7 @@ void SDLUDP::sel(int timeout)
         std::printf("Net::sel called without set set\n");
         return;
     }
-    const int r = SDLNet_CheckSockets(set, static_cast<Uint32>(timeout));
-    if (r == 0)
-        throw Utils::NetErrorTimeout();
-    if (r < 0)
-        throw Utils::NetErrorSelect();
+    waitReadable(set, timeout);
 }
 
 } // namespace Wrappers
