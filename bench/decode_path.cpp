@@ -34,27 +34,13 @@ double clockSeconds(clockid_t id)
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-struct Memory {
-    const Bytes* data;
-    size_t pos;
-};
-
-size_t memRead(void* ptr, size_t size, size_t nmemb, void* src)
-{
-    auto* m = static_cast<Memory*>(src);
-    size_t n = std::min(size * nmemb, m->data->size() - m->pos);
-    std::memcpy(ptr, m->data->data() + m->pos, n);
-    m->pos += n;
-    return n;
-}
-
 // Decodes the whole stream with nothing around the library; returns the
 // frames decoded and the CPU seconds taken.
 long bareDecode(const Bytes& stream, double* cpu)
 {
     double t0 = clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    Memory m{&stream, 0};
-    ov_callbacks cb{memRead, nullptr, nullptr, nullptr};
+    MemorySource m{&stream};
+    ov_callbacks cb{MemorySource::read, nullptr, nullptr, nullptr};
     OggVorbis_File vf;
     if (ov_open_callbacks(&m, &vf, nullptr, 0, cb) != 0)
         return -1;

@@ -107,6 +107,24 @@ protected:
                                                                << "\"; got \"" << controller.buffered() << "\"";
     }
 
+    // Sends the stream from its beginning, paced, as a controller does after
+    // "udpReady", and expects every frame played to be in the recording, in
+    // order and unchanged.
+    void expectPlayed(TestHelpers::SinkRecorder& recorder, const TestHelpers::Bytes& stream)
+    {
+        const auto reference = playedPart(TestHelpers::referenceDecode(stream));
+        TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024),
+                                          TestHelpers::UdpStreamer::Options{});
+        ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 20s));
+        std::this_thread::sleep_for(200ms);
+        recorder.stop();
+
+        const auto result = TestHelpers::compareWithReference(recorder.samples(), reference);
+        EXPECT_TRUE(result.found) << result.describe();
+        EXPECT_TRUE(result.contiguous) << result.describe();
+        EXPECT_GE(result.snrDb, 90.0) << result.describe();
+    }
+
     std::unique_ptr<ChildProcess> veldrane;
     int greetings = 0;
 };
@@ -118,7 +136,6 @@ TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
     TestHelpers::OggSpec spec;
     spec.seconds = 5;
     const auto stream = TestHelpers::encodeOgg(spec);
-    const auto reference = playedPart(TestHelpers::referenceDecode(stream));
 
     TestHelpers::SinkRecorder recorder;
     recorder.start();
@@ -126,18 +143,7 @@ TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
     connect(controller);
     ASSERT_TRUE(controller.send("startTransmission"));
     expectReply(controller, "udpReady 6666 ");
-
-    TestHelpers::UdpStreamer::Options pacing;
-    TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024), pacing);
-    ASSERT_TRUE(streamer.waitDone(20s));
-    ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 20s));
-    std::this_thread::sleep_for(200ms);
-    recorder.stop();
-
-    const auto result = TestHelpers::compareWithReference(recorder.samples(), reference);
-    EXPECT_TRUE(result.found) << result.describe();
-    EXPECT_TRUE(result.contiguous) << result.describe();
-    EXPECT_GE(result.snrDb, 90.0) << result.describe();
+    expectPlayed(recorder, stream);
     EXPECT_EQ(veldrane->countLines("UNDERRUN"), 0);
 
     // The console lines of a normal start, in order.
@@ -172,7 +178,6 @@ TEST_F(ReceiverProgram, RetriesAfterGarbageAndThenPlays)
     TestHelpers::OggSpec spec;
     spec.seconds = 3;
     const auto stream = TestHelpers::encodeOgg(spec);
-    const auto reference = playedPart(TestHelpers::referenceDecode(stream));
 
     TestHelpers::SinkRecorder recorder;
     recorder.start();
@@ -194,16 +199,7 @@ TEST_F(ReceiverProgram, RetriesAfterGarbageAndThenPlays)
     ASSERT_TRUE(controller.send("startTransmissionAgain"));
     ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::onStartTransmissionAgain()", 3s));
     expectReply(controller, "udpReady 6666 ");
-    TestHelpers::UdpStreamer::Options pacing;
-    TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024), pacing);
-    ASSERT_TRUE(veldrane->waitForStdout("starter dekoding", 5s));
-    ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 15s));
-    std::this_thread::sleep_for(200ms);
-    recorder.stop();
-
-    const auto result = TestHelpers::compareWithReference(recorder.samples(), reference);
-    EXPECT_TRUE(result.contiguous) << result.describe();
-    EXPECT_GE(result.snrDb, 90.0) << result.describe();
+    expectPlayed(recorder, stream);
 }
 
 TEST_F(ReceiverProgram, GivesUpAfterFiveAttemptsAndStartsAFreshRunLater)

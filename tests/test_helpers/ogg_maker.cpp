@@ -21,21 +21,16 @@ void appendPage(Bytes& out, const ogg_page& page)
     out.insert(out.end(), page.body, page.body + page.body_len);
 }
 
-struct MemorySource {
-    const Bytes* data;
-    size_t pos;
-};
+} // namespace
 
-size_t memRead(void* ptr, size_t size, size_t nmemb, void* src)
+size_t MemorySource::read(void* ptr, size_t size, size_t nmemb, void* source)
 {
-    auto* m = static_cast<MemorySource*>(src);
+    auto* m = static_cast<MemorySource*>(source);
     size_t n = std::min(size * nmemb, m->data->size() - m->pos);
     std::memcpy(ptr, m->data->data() + m->pos, n);
     m->pos += n;
     return size ? n / size : 0;
 }
-
-} // namespace
 
 float testSignal(const OggSpec& spec, int ch, long i)
 {
@@ -141,7 +136,7 @@ std::vector<Bytes> splitPages(const Bytes& stream, size_t maxBytes)
 std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkFrames)
 {
     MemorySource src{&stream, 0};
-    ov_callbacks cb{memRead, nullptr, nullptr, nullptr};
+    ov_callbacks cb{MemorySource::read, nullptr, nullptr, nullptr};
     OggVorbis_File vf;
     if (ov_open_callbacks(&src, &vf, nullptr, 0, cb) != 0)
         throw std::runtime_error("referenceDecode: not an Ogg Vorbis stream");

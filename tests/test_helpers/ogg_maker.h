@@ -44,6 +44,14 @@ std::vector<Bytes> splitDatagrams(const Bytes& stream, size_t n);
 // still goes alone).
 std::vector<Bytes> splitPages(const Bytes& stream, size_t maxBytes = 0);
 
+// A stream in memory as libvorbisfile's data source, unseekable: pass the
+// source to ov_open_callbacks with `read` as the read callback and no others.
+struct MemorySource {
+    const Bytes* data;
+    size_t pos = 0;
+    static size_t read(void* ptr, size_t size, size_t nmemb, void* source);
+};
+
 // Decodes a whole stream from memory with libvorbisfile (unseekable, as
 // the receiver reads it) into interleaved stereo floats. Links that are
 // not stereo give silence of the same length, as the receiver plays them.
