@@ -68,9 +68,9 @@ int main(int argc, char** argv)
     if (seconds <= 0)
         seconds = 60.0;
 
-    OggSpec spec;
-    spec.seconds = seconds;
-    Bytes stream = encodeOgg(spec);
+    OggParams params;
+    params.seconds = seconds;
+    Bytes stream = encodeOgg(params);
     std::printf("decode_path: %.1f s stereo 44100 Hz stream, %zu bytes, 1024-byte datagrams\n",
                 seconds, stream.size());
 

@@ -94,9 +94,9 @@ int main(int argc, char** argv)
     const double audioSeconds = argc > 1 ? std::atof(argv[1]) : 120.0;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 20;
 
-    OggSpec spec;
-    spec.seconds = audioSeconds;
-    const Bytes stream = encodeOgg(spec);
+    OggParams params;
+    params.seconds = audioSeconds;
+    const Bytes stream = encodeOgg(params);
     const double cpu0 = thisProcessCpu();
     const auto reference = referenceDecode(stream);
     const double floorCpu = thisProcessCpu() - cpu0;

@@ -109,11 +109,11 @@ int main(int argc, char** argv)
     double seconds = argc > 1 ? std::atof(argv[1]) : 120.0;
     int latencyRuns = argc > 2 ? std::atoi(argv[2]) : 3;
 
-    TestHelpers::OggSpec spec;
-    spec.seconds = seconds;
-    TestHelpers::Bytes longStream = TestHelpers::encodeOgg(spec);
-    spec.seconds = 3;
-    TestHelpers::Bytes shortStream = TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = seconds;
+    TestHelpers::Bytes longStream = TestHelpers::encodeOgg(params);
+    params.seconds = 3;
+    TestHelpers::Bytes shortStream = TestHelpers::encodeOgg(params);
     std::string longPath = writeTemp(longStream);
     std::string shortPath = writeTemp(shortStream);
 

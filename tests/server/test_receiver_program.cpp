@@ -133,9 +133,9 @@ protected:
 
 TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = 5;
-    const auto stream = TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = 5;
+    const auto stream = TestHelpers::encodeOgg(params);
 
     TestHelpers::SinkRecorder recorder;
     recorder.start();
@@ -175,9 +175,9 @@ TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
 
 TEST_F(ReceiverProgram, RetriesAfterGarbageAndThenPlays)
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = 3;
-    const auto stream = TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = 3;
+    const auto stream = TestHelpers::encodeOgg(params);
 
     TestHelpers::SinkRecorder recorder;
     recorder.start();
@@ -247,9 +247,9 @@ TEST_F(ReceiverProgram, DisconnectWhileWaitingForPermissionEndsTheRunQuickly)
 
 TEST_F(ReceiverProgram, AStallPrintsReadErrorsAndDecodingResumes)
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = 6;
-    const auto stream = TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = 6;
+    const auto stream = TestHelpers::encodeOgg(params);
     const auto reference = TestHelpers::referenceDecode(stream);
     auto datagrams = TestHelpers::splitDatagrams(stream, 1024);
 

@@ -32,27 +32,27 @@ size_t MemorySource::read(void* ptr, size_t size, size_t nmemb, void* source)
     return size ? n / size : 0;
 }
 
-float testSignal(const OggSpec& spec, int ch, long i)
+float testSignal(const OggParams& params, int ch, long i)
 {
     const double pi = 3.14159265358979323846;
-    double t = double(i) / double(spec.rate);
+    double t = double(i) / double(params.rate);
     double f0 = ch == 0 ? 440.0 : 660.0;
     double phase = f0 * t;
-    if (spec.sweep) {
+    if (params.sweep) {
         // Frequency rises by half of f0 over the stream's length.
-        double len = std::max(spec.seconds, 0.001);
+        double len = std::max(params.seconds, 0.001);
         phase += f0 * 0.5 * t * t / (2.0 * len);
     }
-    return float(spec.amplitude * std::sin(2.0 * pi * phase));
+    return float(params.amplitude * std::sin(2.0 * pi * phase));
 }
 
-Bytes encodeOgg(const OggSpec& spec)
+Bytes encodeOgg(const OggParams& params)
 {
-    if (spec.channels < 1 || spec.channels > 2)
+    if (params.channels < 1 || params.channels > 2)
         throw std::invalid_argument("encodeOgg: 1 or 2 channels");
 
-    Tools::OggEncoder encoder(spec.channels, spec.rate, spec.quality, spec.serial);
-    const long total = long(std::llround(spec.seconds * double(spec.rate)));
+    Tools::OggEncoder encoder(params.channels, params.rate, params.quality, params.serial);
+    const long total = long(std::llround(params.seconds * double(params.rate)));
     const long chunk = 4096;
     std::vector<float> samples[2];
     for (auto& s : samples)
@@ -60,9 +60,9 @@ Bytes encodeOgg(const OggSpec& spec)
     const float* channels[] = {samples[0].data(), samples[1].data()};
     for (long done = 0; done < total;) {
         const long n = std::min(chunk, total - done);
-        for (int ch = 0; ch < spec.channels; ++ch)
+        for (int ch = 0; ch < params.channels; ++ch)
             for (long i = 0; i < n; ++i)
-                samples[ch][size_t(i)] = testSignal(spec, ch, done + i);
+                samples[ch][size_t(i)] = testSignal(params, ch, done + i);
         encoder.write(channels, n);
         done += n;
     }

@@ -10,7 +10,7 @@ namespace TestHelpers {
 
 using Bytes = std::vector<unsigned char>;
 
-struct OggSpec {
+struct OggParams {
     int channels = 2;        // 1 or 2
     long rate = 44100;       // Hz
     double seconds = 1.0;
@@ -24,10 +24,10 @@ struct OggSpec {
 };
 
 // The sample the encoder is fed for channel ch at frame i.
-float testSignal(const OggSpec& spec, int ch, long i);
+float testSignal(const OggParams& params, int ch, long i);
 
 // A whole stream: headers, audio, end-of-stream page.
-Bytes encodeOgg(const OggSpec& spec);
+Bytes encodeOgg(const OggParams& params);
 
 // The links of a chained stream, one after another; give each link its own
 // serial number.

@@ -155,9 +155,9 @@ TEST(OggPageReader, NoVorbisRateWithoutAVorbisIdentificationHeader)
 
 TEST(OggPageReader, RewindsAFileAndReplaysAPipe)
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = 1.0;
-    Bytes stream = TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = 1.0;
+    Bytes stream = TestHelpers::encodeOgg(params);
     TempFile file(stream);
     InputStream in(file.path());
     EXPECT_TRUE(in.seekable());
@@ -194,9 +194,9 @@ TEST(OggPageReader, RewindsAFileAndReplaysAPipe)
 
 TEST(OggPageReader, SetSerialKeepsThePageValid)
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = 0.5;
-    Bytes stream = TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = 0.5;
+    Bytes stream = TestHelpers::encodeOgg(params);
     TempFile file(stream);
     InputStream in(file.path());
     OggPageReader reader(in);
@@ -215,7 +215,7 @@ TEST(OggPageReader, SetSerialKeepsThePageValid)
     std::vector<float> decoded = TestHelpers::referenceDecode(chain, &linkFrames);
     ASSERT_EQ(linkFrames.size(), 2u);
     EXPECT_EQ(linkFrames[0], linkFrames[1]);
-    EXPECT_EQ(linkFrames[0], static_cast<long>(spec.rate * spec.seconds));
+    EXPECT_EQ(linkFrames[0], static_cast<long>(params.rate * params.seconds));
 }
 
 TEST(InputStream, ReportsAFileThatCannotBeOpened)

@@ -38,9 +38,9 @@ private:
 
 Bytes oneSecond()
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = 1.0;
-    return TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = 1.0;
+    return TestHelpers::encodeOgg(params);
 }
 
 // Runs the sender to its end; returns its exit code (-1 if it hung).

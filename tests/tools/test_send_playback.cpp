@@ -29,9 +29,9 @@ std::vector<float> playedPart(std::vector<float> reference)
 
 TEST(SendPlayback, PlaysAGeneratedStreamThroughTheReceiverWithoutGapOrUnderrun)
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = 8;
-    const TestHelpers::Bytes stream = TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = 8;
+    const TestHelpers::Bytes stream = TestHelpers::encodeOgg(params);
     const std::vector<float> reference = playedPart(TestHelpers::referenceDecode(stream));
     char name[] = "/tmp/veldrane-send-play-XXXXXX";
     int fd = mkstemp(name);

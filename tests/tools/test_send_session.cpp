@@ -41,9 +41,9 @@ private:
 
 Bytes stream(double seconds)
 {
-    TestHelpers::OggSpec spec;
-    spec.seconds = seconds;
-    return TestHelpers::encodeOgg(spec);
+    TestHelpers::OggParams params;
+    params.seconds = seconds;
+    return TestHelpers::encodeOgg(params);
 }
 
 SessionConfig configFor(int port)

@@ -113,19 +113,19 @@ void playOverUdp(const Bytes& stream, const std::vector<Bytes>& grams)
 
 TEST(AudioPath, StreamIn1024ByteDatagramsPlaysWithoutGap)
 {
-    OggSpec spec;
-    spec.seconds = 5.0;
-    Bytes stream = encodeOgg(spec);
+    OggParams params;
+    params.seconds = 5.0;
+    Bytes stream = encodeOgg(params);
     playOverUdp(stream, splitDatagrams(stream, 1024));
 }
 
 TEST(AudioPath, StreamInWholePagesPlaysWithoutGap)
 {
     // Pages of about 4 KB, longer than the decoder's 2048-byte reads.
-    OggSpec spec;
-    spec.seconds = 5.0;
-    spec.serial = 77;
-    Bytes stream = encodeOgg(spec);
+    OggParams params;
+    params.seconds = 5.0;
+    params.serial = 77;
+    Bytes stream = encodeOgg(params);
     std::vector<Bytes> pages = splitPages(stream);
     size_t largest = 0;
     for (const Bytes& p : pages)

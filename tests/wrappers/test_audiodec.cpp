@@ -40,9 +40,9 @@ std::unique_ptr<Wrappers::Net> memoryNet(const std::vector<Bytes>& datagrams, Me
     return std::make_unique<Wrappers::Net>(m);
 }
 
-OggSpec stereo(double seconds, int serial = 1)
+OggParams stereo(double seconds, int serial = 1)
 {
-    OggSpec s;
+    OggParams s;
     s.seconds = seconds;
     s.serial = serial;
     return s;
@@ -369,7 +369,7 @@ TEST(AudioDec, LostDatagramShowsAsHoleAndDecodingGoesOn)
 TEST(AudioDec, ChainedStereoStreamsPlayAcrossTheLink)
 {
     Bytes a = encodeOgg(stereo(1.0, 11));
-    OggSpec second = stereo(1.0, 12);
+    OggParams second = stereo(1.0, 12);
     second.amplitude = 0.3f;
     Bytes chain = chainOgg({a, encodeOgg(second)});
 
@@ -390,7 +390,7 @@ TEST(AudioDec, MonoLinkPlaysSilenceNotOldFrames)
     // Stereo, then mono: after the stereo frames the device must get
     // silence, not the last stereo buffer again.
     Bytes a = encodeOgg(stereo(1.0, 21));
-    OggSpec mono = stereo(1.5, 22);
+    OggParams mono = stereo(1.5, 22);
     mono.channels = 1;
     Bytes chain = chainOgg({a, encodeOgg(mono)});
 
