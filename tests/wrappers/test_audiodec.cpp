@@ -414,3 +414,21 @@ TEST(AudioDec, MonoLinkPlaysSilenceNotOldFrames)
         << "sound at recording frame " << loud << ", mono link spans " << stereoEnd << ".."
         << pl.start + pl.span;
 }
+
+TEST(AudioDec, StreamOfAnotherRatePlaysItsSamplesUnchanged)
+{
+    // The output runs at 44100 Hz and nothing is resampled: a 48 kHz
+    // stream's samples reach the device as they are.
+    OggParams params = stereo(1.5);
+    params.rate = 48000;
+    Bytes ogg = encodeOgg(params);
+
+    Playback p = play(splitDatagrams(ogg, 1024));
+    std::vector<float> ref = referenceDecode(ogg);
+    ASSERT_GT(p.buffers, 0);
+
+    Placement pl = place(p, ref);
+    ASSERT_NE(pl.start, size_t(-1));
+    ASSERT_EQ(pl.pieces.size(), 1u) << describe(pl.pieces);
+    EXPECT_EQ(pl.pieces[0].len, pl.span) << describe(pl.pieces);
+}
