@@ -107,6 +107,14 @@ protected:
                                                                << "\"; got \"" << controller.buffered() << "\"";
     }
 
+    // Connects a controller and starts a reception run.
+    void startRun(TcpClient& controller)
+    {
+        connect(controller);
+        ASSERT_TRUE(controller.send("startTransmission"));
+        expectReply(controller, "udpReady 6666 ");
+    }
+
     // Sends the stream from its beginning, paced, as a controller does after
     // "udpReady", and expects every frame played to be in the recording, in
     // order and unchanged.
@@ -140,9 +148,7 @@ TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
     TestHelpers::SinkRecorder recorder;
     recorder.start();
     TcpClient controller;
-    connect(controller);
-    ASSERT_TRUE(controller.send("startTransmission"));
-    expectReply(controller, "udpReady 6666 ");
+    startRun(controller);
     expectPlayed(recorder, stream);
     EXPECT_EQ(veldrane->countLines("UNDERRUN"), 0);
 
@@ -182,9 +188,7 @@ TEST_F(ReceiverProgram, RetriesAfterGarbageAndThenPlays)
     TestHelpers::SinkRecorder recorder;
     recorder.start();
     TcpClient controller;
-    connect(controller);
-    ASSERT_TRUE(controller.send("startTransmission"));
-    expectReply(controller, "udpReady 6666 ");
+    startRun(controller);
     // Garbage, and the start of the stream cut short: neither may spoil the
     // attempt that follows.
     auto garbage = TestHelpers::splitDatagrams(TestHelpers::garbageBytes(100 * 1024), 1024);
@@ -256,9 +260,7 @@ TEST_F(ReceiverProgram, AStallPrintsReadErrorsAndDecodingResumes)
     TestHelpers::SinkRecorder recorder;
     recorder.start();
     TcpClient controller;
-    connect(controller);
-    ASSERT_TRUE(controller.send("startTransmission"));
-    expectReply(controller, "udpReady 6666 ");
+    startRun(controller);
     TestHelpers::UdpStreamer::Options pacing;
     pacing.pauseBefore = datagrams.size() / 3;
     pacing.pause = 2500ms;
