@@ -8,6 +8,7 @@
 // Uses port 8888: run under flock /tmp/veldrane-ports.lock, or alone in a
 // network namespace of its own: unshare -n sh -c 'ip link set lo up; ...'.
 #include "test_helpers/child_process.h"
+#include "test_helpers/loopback.h"
 #include "test_helpers/tcp_client.h"
 
 #include <arpa/inet.h>
@@ -61,32 +62,23 @@ class EchoServer {
 public:
     EchoServer()
     {
-        _fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        getsockname(_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        _port = ntohs(addr.sin_port);
-        listen(_fd, 5);
+        _socket.listen(5);
         _thread = std::thread([this] { run(); });
     }
     ~EchoServer()
     {
         _stop = true;
-        shutdown(_fd, SHUT_RDWR);
+        shutdown(_socket.fd(), SHUT_RDWR);
         _thread.join();
-        close(_fd);
     }
-    int port() const { return _port; }
+    int port() const { return _socket.port(); }
     Clock::time_point lastAccept() const { return Clock::time_point(Clock::duration(_accepted.load())); }
 
 private:
     void run()
     {
         while (!_stop) {
-            const int c = accept(_fd, nullptr, nullptr);
+            const int c = accept(_socket.fd(), nullptr, nullptr);
             if (c < 0)
                 return;
             _accepted = Clock::now().time_since_epoch().count();
@@ -98,8 +90,7 @@ private:
         }
     }
 
-    int _fd = -1;
-    int _port = 0;
+    TestHelpers::LoopbackSocket _socket{TestHelpers::LoopbackSocket::Kind::Tcp};
     std::atomic<bool> _stop{false};
     std::atomic<Clock::rep> _accepted{0};
     std::thread _thread;

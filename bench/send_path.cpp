@@ -12,6 +12,7 @@
 #include "test_helpers/child_process.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/sink_recorder.h"
+#include "test_helpers/temp_file.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -90,18 +91,6 @@ int runSender(const std::vector<std::string>& args, double& cpu, Clock::time_poi
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string writeTemp(const TestHelpers::Bytes& bytes)
-{
-    char name[] = "/tmp/veldrane-send-bench-XXXXXX";
-    int fd = mkstemp(name);
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-        std::fprintf(stderr, "cannot write a temporary file\n");
-        std::exit(1);
-    }
-    ::close(fd);
-    return name;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -114,8 +103,10 @@ int main(int argc, char** argv)
     TestHelpers::Bytes longStream = TestHelpers::encodeOgg(params);
     params.seconds = 3;
     TestHelpers::Bytes shortStream = TestHelpers::encodeOgg(params);
-    std::string longPath = writeTemp(longStream);
-    std::string shortPath = writeTemp(shortStream);
+    const TestHelpers::TempFile longFile(longStream);
+    const TestHelpers::TempFile shortFile(shortStream);
+    const std::string& longPath = longFile.path();
+    const std::string& shortPath = shortFile.path();
 
     // Baseline for (b): a bare decode of the same stream in this process.
     double before = selfCpu();
@@ -169,9 +160,6 @@ int main(int argc, char** argv)
     double receiverCpu = processCpu(veldrane.pid()) - receiver0;
     double wall = std::chrono::duration<double>(Clock::now() - started).count();
     int underruns = veldrane.countLines("UNDERRUN");
-
-    std::remove(longPath.c_str());
-    std::remove(shortPath.c_str());
 
     std::printf("veldrane-send through veldrane to the null sink\n");
     std::printf("(a) sender start to first sound, %zu runs of a 3 s stream:", latencies.size());

@@ -1,16 +1,14 @@
 // locks: ports sink
 #include "test_helpers/child_process.h"
+#include "test_helpers/loopback.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/played_whole.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/udp_streamer.h"
 #include "test_helpers/wait.h"
 
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -25,46 +23,6 @@ namespace {
 
 constexpr int controlPort = 8888;
 constexpr int audioPort = 6666;
-constexpr std::size_t bufferFrames = 8192;
-
-bool udpPortFree(int port)
-{
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return free;
-}
-
-// Holds a UDP port, as another program would.
-class PortSquatter {
-public:
-    explicit PortSquatter(int port) : _fd(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        _bound = ::bind(_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~PortSquatter() { ::close(_fd); }
-    bool bound() const { return _bound; }
-
-private:
-    int _fd;
-    bool _bound = false;
-};
-
-// The samples the receiver plays of a stream: whole output buffers only,
-// since the partial buffer at the end of a stream is never handed over.
-std::vector<float> playedPart(std::vector<float> reference)
-{
-    reference.resize(reference.size() / 2 / bufferFrames * bufferFrames * 2);
-    return reference;
-}
 
 // Whether reference frames [from, from + frames) appear, in order and
 // bit-exact, anywhere in the recording.
@@ -80,7 +38,7 @@ class ReceiverProgram : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(udpPortFree(audioPort)) << "port 6666 is in use by another program";
+        ASSERT_TRUE(TestHelpers::portFree(audioPort)) << "port 6666 is in use by another program";
         veldrane = std::make_unique<ChildProcess>(VELDRANE_BINARY_DIR "/veldrane");
         ASSERT_TRUE(veldrane->waitForStdout("lytter på port 8888", 10s));
     }
@@ -120,17 +78,14 @@ protected:
     // order and unchanged.
     void expectPlayed(TestHelpers::SinkRecorder& recorder, const TestHelpers::Bytes& stream)
     {
-        const auto reference = playedPart(TestHelpers::referenceDecode(stream));
+        const auto reference = TestHelpers::playedPart(TestHelpers::referenceDecode(stream));
         TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024),
                                           TestHelpers::UdpStreamer::Options{});
         ASSERT_TRUE(recorder.waitForSound(reference.size() / 2, 20s));
         std::this_thread::sleep_for(200ms);
         recorder.stop();
 
-        const auto result = TestHelpers::compareWithReference(recorder.samples(), reference);
-        EXPECT_TRUE(result.found) << result.describe();
-        EXPECT_TRUE(result.contiguous) << result.describe();
-        EXPECT_GE(result.snrDb, 90.0) << result.describe();
+        TestHelpers::expectPlayedWhole(recorder.samples(), reference);
     }
 
     std::unique_ptr<ChildProcess> veldrane;
@@ -169,7 +124,7 @@ TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
     ASSERT_TRUE(veldrane->waitForStdout("connection broken", 3s));
     ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::onConnectionBroken()", 3s));
     ASSERT_TRUE(veldrane->waitForStdout("dekoding stoppet", 3s));
-    EXPECT_TRUE(TestHelpers::waitFor([] { return udpPortFree(audioPort); }, 2s));
+    EXPECT_TRUE(TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 2s));
 
     // A second controller gets a fresh run.
     TcpClient second;
@@ -220,7 +175,7 @@ TEST_F(ReceiverProgram, GivesUpAfterFiveAttemptsAndStartsAFreshRunLater)
         }
     }
     ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::threadMain(): client failed to initialize, giving up", 3s));
-    EXPECT_TRUE(TestHelpers::waitFor([] { return udpPortFree(audioPort); }, 2s));
+    EXPECT_TRUE(TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 2s));
 
     // A sixth permission changes nothing; a new start does.
     ASSERT_TRUE(controller.send("startTransmissionAgain"));
@@ -244,7 +199,7 @@ TEST_F(ReceiverProgram, DisconnectWhileWaitingForPermissionEndsTheRunQuickly)
     controller.close();
     ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::onConnectionBroken()", 3s));
     const auto broken = std::chrono::steady_clock::now();
-    ASSERT_TRUE(TestHelpers::waitFor([] { return udpPortFree(audioPort); }, 2s));
+    ASSERT_TRUE(TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 2s));
     EXPECT_LT(std::chrono::steady_clock::now() - broken, 700ms);
     EXPECT_EQ(veldrane->countLines("client failed to initialize"), 0);
 }
@@ -273,7 +228,7 @@ TEST_F(ReceiverProgram, AStallPrintsReadErrorsAndDecodingResumes)
 
     // Audio from well after the stall reached the device in order.
     const std::size_t frames = reference.size() / 2;
-    EXPECT_TRUE(inRecording(recorder.samples(), reference, frames * 3 / 4, 2 * bufferFrames));
+    EXPECT_TRUE(inRecording(recorder.samples(), reference, frames * 3 / 4, 2 * TestHelpers::receiverBufferFrames));
     EXPECT_EQ(veldrane->countLines("starter dekoding"), 1);
 }
 
@@ -282,7 +237,7 @@ TEST_F(ReceiverProgram, ATakenAudioPortEndsTheRunButNotTheServer)
     TcpClient controller;
     connect(controller);
     {
-        PortSquatter other(audioPort);
+        const TestHelpers::LoopbackSocket other(TestHelpers::LoopbackSocket::Kind::Udp, audioPort, true);
         ASSERT_TRUE(other.bound());
         ASSERT_TRUE(controller.send("startTransmission"));
         expectReply(controller, "initTransmissionFailed ");

@@ -1,5 +1,6 @@
 #include "test_helpers/ogg_maker.h"
 
+#include "test_helpers/ogg_pages.h"
 #include "tune/ogg_encoder.h"
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
@@ -12,16 +13,6 @@
 #include <stdexcept>
 
 namespace TestHelpers {
-
-namespace {
-
-void appendPage(Bytes& out, const ogg_page& page)
-{
-    out.insert(out.end(), page.header, page.header + page.header_len);
-    out.insert(out.end(), page.body, page.body + page.body_len);
-}
-
-} // namespace
 
 size_t MemorySource::read(void* ptr, size_t size, size_t nmemb, void* source)
 {

@@ -1,7 +1,5 @@
 #include "test_helpers/tcp_client.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,23 +8,6 @@
 #include <thread>
 
 namespace TestHelpers {
-
-int freePort(bool udp)
-{
-    const int fd = socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
-        && getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
 
 TcpClient::~TcpClient()
 {
@@ -46,15 +27,12 @@ bool TcpClient::connect(int port, std::chrono::milliseconds timeout)
     _peerClosed = false;
     _buffer.clear();
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in addr = loopbackAddress(port);
     for (;;) {
         _fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (_fd < 0)
             return false;
-        if (::connect(_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+        if (::connect(_fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0)
             return true;
         close();
         if (std::chrono::steady_clock::now() >= deadline)

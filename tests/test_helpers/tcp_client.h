@@ -1,13 +1,11 @@
 #pragma once
 
+#include "test_helpers/loopback.h"
+
 #include <chrono>
 #include <string>
 
 namespace TestHelpers {
-
-// A port that was free a moment ago (the system's choice for port 0), for
-// tests of classes that take a port. udp picks a UDP port, else TCP.
-int freePort(bool udp = false);
 
 // A plain blocking-free loopback TCP client for tests. Everything it
 // receives collects in a buffer; the read operations take from its front.

@@ -1,46 +1,12 @@
 #include "test_helpers/udp_streamer.h"
 
+#include "test_helpers/loopback.h"
 #include "test_helpers/wait.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
 namespace TestHelpers {
-
-namespace {
-
-class UdpSocket {
-public:
-    explicit UdpSocket(int port) : _fd(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        if (_fd < 0)
-            throw std::runtime_error("socket() failed");
-        _to.sin_family = AF_INET;
-        _to.sin_port = htons(static_cast<uint16_t>(port));
-        _to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    }
-    ~UdpSocket() { ::close(_fd); }
-    UdpSocket(const UdpSocket&) = delete;
-    UdpSocket& operator=(const UdpSocket&) = delete;
-
-    bool send(const Bytes& d)
-    {
-        return ::sendto(_fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&_to), sizeof _to) ==
-               static_cast<ssize_t>(d.size());
-    }
-
-private:
-    int _fd;
-    sockaddr_in _to{};
-};
-
-} // namespace
 
 std::vector<double> soundTimes(const std::vector<Bytes>& datagrams, long rate)
 {
@@ -99,7 +65,7 @@ bool UdpStreamer::waitDone(std::chrono::milliseconds timeout) const
 void UdpStreamer::run()
 {
     using namespace std::chrono;
-    UdpSocket socket(_port);
+    const LoopbackSocket socket(LoopbackSocket::Kind::Udp);
     const auto start = steady_clock::now();
     auto pausedFor = milliseconds(0);
     for (std::size_t i = 0; i < _datagrams.size() && !_stop; ++i) {
@@ -113,7 +79,7 @@ void UdpStreamer::run()
                          duration_cast<steady_clock::duration>(duration<double>(_due[i]));
         while (!_stop && steady_clock::now() < due)
             std::this_thread::sleep_for(milliseconds(2));
-        if (!socket.send(_datagrams[i]))
+        if (!socket.sendTo(_port, _datagrams[i].data(), _datagrams[i].size()))
             ++_failures;
     }
     _done = true;
@@ -121,9 +87,9 @@ void UdpStreamer::run()
 
 void sendDatagrams(int port, const std::vector<Bytes>& datagrams)
 {
-    UdpSocket socket(port);
+    const LoopbackSocket socket(LoopbackSocket::Kind::Udp);
     for (const auto& d : datagrams)
-        socket.send(d);
+        socket.sendTo(port, d.data(), d.size());
 }
 
 } // namespace TestHelpers

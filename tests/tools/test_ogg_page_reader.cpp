@@ -1,7 +1,8 @@
-#include "ogg_pages.h"
 #include "send/input_stream.h"
 #include "send/ogg_page_reader.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/ogg_pages.h"
+#include "test_helpers/temp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -14,30 +15,10 @@
 using Send::InputStream;
 using Send::OggPage;
 using Send::OggPageReader;
-using ToolTest::Bytes;
+using TestHelpers::Bytes;
+using TestHelpers::TempFile;
 
 namespace {
-
-// A temporary file holding bytes, removed by the destructor.
-class TempFile {
-public:
-    explicit TempFile(const Bytes& bytes)
-    {
-        char name[] = "/tmp/veldrane-send-test-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd < 0)
-            throw std::runtime_error("mkstemp");
-        _path = name;
-        if (!bytes.empty() && ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-            throw std::runtime_error("write");
-        ::close(fd);
-    }
-    ~TempFile() { std::remove(_path.c_str()); }
-    const std::string& path() const { return _path; }
-
-private:
-    std::string _path;
-};
 
 std::vector<OggPage> readAll(OggPageReader& reader)
 {
@@ -60,8 +41,8 @@ Bytes concat(const std::vector<OggPage>& pages)
 
 TEST(OggPageReader, ReadsGranulesFlagsAndRateOfAChain)
 {
-    Bytes first = ToolTest::makeLink(7, 44100, {1024, 2048, 4096});
-    Bytes second = ToolTest::makeLink(8, 22050, {512, 1000});
+    Bytes first = TestHelpers::makeLink(7, 44100, {1024, 2048, 4096});
+    Bytes second = TestHelpers::makeLink(8, 22050, {512, 1000});
     Bytes chain = first;
     chain.insert(chain.end(), second.begin(), second.end());
     TempFile file(chain);
@@ -93,7 +74,7 @@ TEST(OggPageReader, ReadsGranulesFlagsAndRateOfAChain)
 
 TEST(OggPageReader, HandsOutATruncatedLastPageAndSkipsJunk)
 {
-    Bytes link = ToolTest::makeLink(3, 48000, {100, 200, 300}, false, 3000);
+    Bytes link = TestHelpers::makeLink(3, 48000, {100, 200, 300}, false, 3000);
     Bytes cut(link.begin(), link.end() - 1000);
     TempFile file(cut);
     InputStream in(file.path());
@@ -122,7 +103,7 @@ TEST(OggPageReader, HandsOutATruncatedLastPageAndSkipsJunk)
 
 TEST(OggPageReader, ACorruptedPageIsSkippedNotHandedOut)
 {
-    Bytes link = ToolTest::makeLink(3, 44100, {100, 200, 300});
+    Bytes link = TestHelpers::makeLink(3, 44100, {100, 200, 300});
     // Flip a byte in the body of the last page: its checksum fails.
     link[link.size() - 5] ^= 0xff;
     TempFile file(link);
@@ -136,9 +117,9 @@ TEST(OggPageReader, ACorruptedPageIsSkippedNotHandedOut)
 
 TEST(OggPageReader, NoVorbisRateWithoutAVorbisIdentificationHeader)
 {
-    Bytes notVorbis = ToolTest::vorbisIdPacket(44100, 2);
+    Bytes notVorbis = TestHelpers::vorbisIdPacket(44100, 2);
     notVorbis[1] = 'V';
-    TempFile file(ToolTest::makeLink(1, 44100, {10}, true, 100, notVorbis));
+    TempFile file(TestHelpers::makeLink(1, 44100, {10}, true, 100, notVorbis));
     InputStream in(file.path());
     OggPageReader reader(in);
     OggPage page;

@@ -1,4 +1,3 @@
-#include "ogg_pages.h"
 #include "send/pacing_schedule.h"
 
 #include <gtest/gtest.h>

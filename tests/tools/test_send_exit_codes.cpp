@@ -1,7 +1,8 @@
-#include "fake_receiver.h"
 #include "test_helpers/child_process.h"
+#include "test_helpers/fake_receiver.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/tcp_client.h"
+#include "test_helpers/temp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -12,29 +13,12 @@
 
 using TestHelpers::Bytes;
 using TestHelpers::ChildProcess;
-using ToolTest::FakeReceiver;
+using TestHelpers::FakeReceiver;
+using TestHelpers::TempFile;
 
 namespace {
 
 const std::string sender = VELDRANE_BINARY_DIR "/tools/veldrane-send";
-
-class TempFile {
-public:
-    explicit TempFile(const Bytes& bytes)
-    {
-        char name[] = "/tmp/veldrane-send-exit-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd < 0 || (!bytes.empty() && ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())))
-            throw std::runtime_error("temp file");
-        ::close(fd);
-        _path = name;
-    }
-    ~TempFile() { std::remove(_path.c_str()); }
-    const std::string& path() const { return _path; }
-
-private:
-    std::string _path;
-};
 
 Bytes oneSecond()
 {

@@ -1,8 +1,9 @@
-#include "fake_receiver.h"
 #include "send/input_stream.h"
 #include "send/send_session.h"
+#include "test_helpers/fake_receiver.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/tcp_client.h"
+#include "test_helpers/temp_file.h"
 #include "test_helpers/wait.h"
 
 #include <gtest/gtest.h>
@@ -14,30 +15,10 @@
 using Send::SendSession;
 using Send::SessionConfig;
 using TestHelpers::Bytes;
-using ToolTest::FakeReceiver;
+using TestHelpers::FakeReceiver;
+using TestHelpers::TempFile;
 
 namespace {
-
-class StreamFile {
-public:
-    explicit StreamFile(const Bytes& bytes)
-        : _bytes(bytes)
-    {
-        char name[] = "/tmp/veldrane-send-session-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-            throw std::runtime_error("temp file");
-        ::close(fd);
-        _path = name;
-    }
-    ~StreamFile() { std::remove(_path.c_str()); }
-    const std::string& path() const { return _path; }
-    const Bytes& bytes() const { return _bytes; }
-
-private:
-    Bytes _bytes;
-    std::string _path;
-};
 
 Bytes stream(double seconds)
 {
@@ -67,7 +48,7 @@ Bytes prefix(const Bytes& b, size_t n)
 
 TEST(SendSession, SendsTheStreamAgainFromItsBeginningAfterEachFailedAttempt)
 {
-    StreamFile file(stream(1.5));
+    TempFile file(stream(1.5));
     FakeReceiver::Options o;
     o.failFirst = 2;
     o.splitReplies = true; // every reply arrives cut into pieces
@@ -99,7 +80,7 @@ TEST(SendSession, SendsTheStreamAgainFromItsBeginningAfterEachFailedAttempt)
 
 TEST(SendSession, ReportsGivingUpAfterFiveFailedAttempts)
 {
-    StreamFile file(stream(0.5));
+    TempFile file(stream(0.5));
     FakeReceiver::Options o;
     o.failFirst = 5;
     FakeReceiver receiver(o);
@@ -113,7 +94,7 @@ TEST(SendSession, ReportsGivingUpAfterFiveFailedAttempts)
 
 TEST(SendSession, NoReceiverWhenNothingListensOrNothingAnswers)
 {
-    StreamFile file(stream(0.5));
+    TempFile file(stream(0.5));
     {
         Send::InputStream input(file.path());
         SendSession session(configFor(TestHelpers::freePort()), input);
@@ -140,7 +121,7 @@ TEST(SendSession, NoReceiverWhenNothingListensOrNothingAnswers)
 
 TEST(SendSession, ConnectionLostWhenTheReceiverCloses)
 {
-    StreamFile file(stream(2.0));
+    TempFile file(stream(2.0));
     FakeReceiver::Options o;
     o.closeAfterBytes = 1;
     FakeReceiver receiver(o);
@@ -151,7 +132,7 @@ TEST(SendSession, ConnectionLostWhenTheReceiverCloses)
 
 TEST(SendSession, LoopSendsTheFileAgainAsANewLinkOfAChain)
 {
-    StreamFile file(stream(0.5));
+    TempFile file(stream(0.5));
     FakeReceiver::Options o;
     o.closeAfterBytes = file.bytes().size() * 2 + 1;
     FakeReceiver receiver(o);
@@ -173,7 +154,7 @@ TEST(SendSession, LoopSendsTheFileAgainAsANewLinkOfAChain)
 
 TEST(SendSession, ReportsWrongAndMissingAliveRepliesWithoutStopping)
 {
-    StreamFile file(stream(1.5));
+    TempFile file(stream(1.5));
     for (bool answer : {true, false}) {
         FakeReceiver::Options o;
         o.answerAlive = answer;

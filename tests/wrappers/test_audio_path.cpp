@@ -2,7 +2,9 @@
 // The audio path end to end: an Ogg Vorbis stream sent as UDP datagrams on
 // loopback in real time, received by a UDP Net, decoded by AudioDec into an
 // AudioIO playing to the null sink, and found again in the sink's monitor.
+#include "test_helpers/loopback.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/played_whole.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/udp_streamer.h"
 #include "utils/errors.h"
@@ -11,11 +13,6 @@
 #include "wrappers/net.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -29,27 +26,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int freeUdpPort()
-{
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    a.sin_port = 0;
-    socklen_t len = sizeof a;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 void playOverUdp(const Bytes& stream, const std::vector<Bytes>& grams)
 {
-    const int port = freeUdpPort();
+    const int port = freePort(true);
     ASSERT_GT(port, 0);
 
     SinkRecorder recorder;
@@ -103,10 +82,7 @@ void playOverUdp(const Bytes& stream, const std::vector<Bytes>& grams)
     ref.resize(2 * played);
     CompareOptions options;
     options.tolerance = 1e-6f;
-    Comparison c = compareWithReference(recorder.samples(), ref, options);
-    EXPECT_TRUE(c.found) << c.describe();
-    EXPECT_TRUE(c.contiguous) << c.describe();
-    EXPECT_GE(c.snrDb, 90.0) << c.describe();
+    expectPlayedWhole(recorder.samples(), ref, options);
 }
 
 } // namespace

@@ -1,11 +1,10 @@
+#include "test_helpers/loopback.h"
 #include "test_helpers/tcp_client.h"
 #include "utils/errors.h"
 #include "wrappers/sdl_udp.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,46 +20,23 @@ namespace {
 // A plain UDP socket on a free loopback port, for the other end.
 class PlainUdp {
 public:
-    PlainUdp()
-    {
-        _fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        getsockname(_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        _port = ntohs(addr.sin_port);
-    }
-    ~PlainUdp() { close(_fd); }
+    int port() const { return _socket.port(); }
 
-    int port() const { return _port; }
-
-    void sendTo(int port, const std::string& bytes)
-    {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(sendto(_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                         sizeof to),
-                  static_cast<ssize_t>(bytes.size()));
-    }
+    void sendTo(int port, const std::string& bytes) { ASSERT_TRUE(_socket.sendTo(port, bytes)); }
 
     // Sizes of the datagrams arriving until none comes for timeoutMs.
     std::vector<size_t> sizes(int timeoutMs)
     {
         std::vector<size_t> result;
         std::vector<char> buf(70000);
-        pollfd p{_fd, POLLIN, 0};
+        pollfd p{_socket.fd(), POLLIN, 0};
         while (poll(&p, 1, timeoutMs) == 1)
-            result.push_back(static_cast<size_t>(recv(_fd, buf.data(), buf.size(), 0)));
+            result.push_back(static_cast<size_t>(recv(_socket.fd(), buf.data(), buf.size(), 0)));
         return result;
     }
 
 private:
-    int _fd = -1;
-    int _port = 0;
+    TestHelpers::LoopbackSocket _socket{TestHelpers::LoopbackSocket::Kind::Udp};
 };
 
 std::string pattern(size_t n, int seed)

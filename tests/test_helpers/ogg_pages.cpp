@@ -1,20 +1,10 @@
-#pragma once
+#include "test_helpers/ogg_pages.h"
 
-// Ogg streams with exactly known granule positions for the sender's tests:
-// a Vorbis identification header on the BOS page (nothing decodable after
-// it), then one page per granule position given.
-
-#include <ogg/ogg.h>
-
-#include <cstdint>
 #include <cstring>
-#include <vector>
 
-namespace ToolTest {
+namespace TestHelpers {
 
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes vorbisIdPacket(long rate, int channels)
+Bytes vorbisIdPacket(long rate, int channels)
 {
     Bytes p(30, 0);
     p[0] = 1;
@@ -27,16 +17,14 @@ inline Bytes vorbisIdPacket(long rate, int channels)
     return p;
 }
 
-inline void appendPage(Bytes& out, const ogg_page& og)
+void appendPage(Bytes& out, const ogg_page& og)
 {
     out.insert(out.end(), og.header, og.header + og.header_len);
     out.insert(out.end(), og.body, og.body + og.body_len);
 }
 
-// One logical stream: the BOS page, then a page per granule (each with one
-// packet of packetBytes bytes); the last page carries EOS when eos is set.
-inline Bytes makeLink(uint32_t serial, long rate, const std::vector<int64_t>& granules, bool eos = true,
-                      size_t packetBytes = 100, Bytes idPacket = Bytes())
+Bytes makeLink(uint32_t serial, long rate, const std::vector<int64_t>& granules, bool eos, size_t packetBytes,
+               Bytes idPacket)
 {
     if (idPacket.empty())
         idPacket = vorbisIdPacket(rate, 2);
@@ -68,4 +56,4 @@ inline Bytes makeLink(uint32_t serial, long rate, const std::vector<int64_t>& gr
     return out;
 }
 
-} // namespace ToolTest
+} // namespace TestHelpers

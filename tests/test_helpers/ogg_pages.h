@@ -1,0 +1,25 @@
+#pragma once
+
+#include "test_helpers/ogg_maker.h"
+
+#include <ogg/ogg.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Ogg streams with exactly known granule positions for the sender's tests:
+// a Vorbis identification header on the BOS page (nothing decodable after
+// it), then one page per granule position given.
+namespace TestHelpers {
+
+Bytes vorbisIdPacket(long rate, int channels);
+
+void appendPage(Bytes& out, const ogg_page& og);
+
+// One logical stream: the BOS page, then a page per granule (each with one
+// packet of packetBytes bytes); the last page carries EOS when eos is set.
+Bytes makeLink(uint32_t serial, long rate, const std::vector<int64_t>& granules, bool eos = true,
+               size_t packetBytes = 100, Bytes idPacket = Bytes());
+
+} // namespace TestHelpers
