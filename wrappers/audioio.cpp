@@ -46,27 +46,21 @@ void cbError(RtAudioError::Type, const std::string& text)
 // write(), silence() and read() use `back`, which only the filling thread
 // touches, so they need no lock. The device copies `front` under `mutex`.
 // trigger() swaps the two pointers under `mutex`, once the device has
-// copied the previous front at least once (`fresh` cleared), so a buffer
-// handed over is never torn and never skipped.
+// copied the previous front (`fresh` cleared), so a buffer handed over is
+// never torn, never skipped and never played twice.
 //
-// trigger() returns once the device has copied front since its last
+// trigger() returns once the device has asked for audio since its last
 // return. While the filler keeps up, that is the copy of the buffer just
 // handed over, so a buffer waits at most one period for the device. After a
-// late refill the device has already taken (repeated) the old front, so
+// late refill the device has already asked (and played silence), so
 // trigger() returns at once and the new front waits for the next callback:
 // from then on one buffer is queued ahead of the device, a period more
 // latency and a period more slack for the filler. It never grows beyond
 // one buffer, since trigger() first waits for the previous front's copy.
 //
-// Pulse calls back in bursts whenever its queue has room, possibly before
-// the filler has handed over the next buffer. Such a callback copies the
-// front again: the device repeats the last whole buffer, as it would keep
-// playing the stream buffer's last contents, but never sees a half-written
-// one. So only a buffer whose successor came after the device asked for it
-// is ever repeated.
-//
-// After a swap `back` holds the frames of two hand-overs ago. The decoder
-// writes every frame of each buffer, so nothing stale is played.
+// A callback that finds no fresh buffer plays silence: a late refill is a
+// short gap, a stalled or ended stream is silent, and the last buffer is
+// never repeated.
 struct AudioIO::Exchange {
     std::mutex mutex;
     std::condition_variable changed;
@@ -76,7 +70,7 @@ struct AudioIO::Exchange {
     float* back = nullptr;
     unsigned int frames = 0;
     bool fresh = false;   // front was handed over and not copied yet
-    bool taken = false;   // the device copied front since trigger() last returned
+    bool taken = false;   // the device asked for audio since trigger() last returned
     bool running = false; // the stream runs; waits end when it does not
 
     explicit Exchange(unsigned int size) { resize(size); }
@@ -94,10 +88,13 @@ struct AudioIO::Exchange {
     // Called on the device thread.
     void deliver(float* out, unsigned int n)
     {
-        const unsigned int copied = std::min(n, frames);
+        unsigned int copied = 0;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            std::memcpy(out, front, sizeof(float) * channelCount * copied);
+            if (fresh) {
+                copied = std::min(n, frames);
+                std::memcpy(out, front, sizeof(float) * channelCount * copied);
+            }
             fresh = false;
             taken = true;
         }
@@ -139,33 +136,7 @@ AudioIO::AudioIO(int framesPerBuffer)
 AudioIO::~AudioIO()
 {
     try {
-        Exchange& x = *_exchange;
-        {
-            // The device thread writes a copied buffer to the server only
-            // after the callback returns, and skips the write once the
-            // stream is stopped. So that the last buffer handed over is
-            // heard, hand over silence after it and stop once that has been
-            // copied: the callback loop has then finished the write before.
-            // Bounded, in case the device has stalled.
-            std::fill(x.back, x.back + channelCount * static_cast<size_t>(x.frames), 0.0f);
-            std::unique_lock<std::mutex> lock(x.mutex);
-            const auto deadline = std::chrono::steady_clock::now()
-                + std::chrono::milliseconds(1000 + 3 * 1000 * static_cast<long>(x.frames) / sampleRate);
-            const auto copied = [&x] { return !x.fresh || !x.running; };
-            if (x.changed.wait_until(lock, deadline, copied) && x.running) {
-                std::swap(x.front, x.back);
-                x.fresh = true;
-                x.changed.wait_until(lock, deadline, copied);
-            }
-            x.running = false;
-        }
-        x.changed.notify_all();
-        // stopStream() drains what the server still holds; closing a
-        // running stream would flush it.
-        if (_audio->isStreamRunning())
-            _audio->stopStream();
-        if (_audio->isStreamOpen())
-            _audio->closeStream();
+        drainAndStop();
     } catch (RtAudioError& e) {
         e.printMessage();
     } catch (...) {
@@ -188,10 +159,20 @@ void AudioIO::init(int outputChannels, int inputChannels)
         Utils::printErr("AudioIO: the stream is already open\n");
         throw Utils::AudioInitError();
     }
+    const unsigned int frames = openFirstUsableDevice();
+    _bufferSize = static_cast<int>(frames);
+    if (frames != _exchange->frames)
+        _exchange->resize(frames);
+    start();
+    _firstTrigger = true;
+}
 
+// The default device first, then every other one, as the library lists
+// them. Returns the frames per buffer granted; prints every device's
+// refusal and throws Utils::AudioInitError when none opens.
+unsigned int AudioIO::openFirstUsableDevice()
+{
     std::vector<std::string> failures;
-    bool opened = false;
-    unsigned int frames = 0;
     try {
         const unsigned int count = _audio->getDeviceCount();
         if (count == 0) {
@@ -203,48 +184,46 @@ void AudioIO::init(int outputChannels, int inputChannels)
             if (i != candidates.front())
                 candidates.push_back(i);
         }
-
         for (unsigned int device : candidates) {
-            try {
-                if (_audio->getDeviceInfo(device).outputChannels < static_cast<unsigned int>(channelCount))
-                    continue;
-                RtAudio::StreamParameters output;
-                output.deviceId = device;
-                output.nChannels = channelCount;
-                output.firstChannel = 0;
-                // One buffer on the device side: a buffer handed over is
-                // then heard about two buffer periods later.
-                RtAudio::StreamOptions options;
-                options.numberOfBuffers = static_cast<unsigned int>(_nBuffers);
-                frames = static_cast<unsigned int>(_bufferSize);
-                _audio->openStream(&output, nullptr, RTAUDIO_FLOAT32, sampleRate, &frames, &Exchange::cbAudio,
-                                   _exchange.get(), &options, &cbError);
-                opened = true;
-                break;
-            } catch (RtAudioError& e) {
-                failures.push_back(e.getMessage());
-            }
+            unsigned int frames = static_cast<unsigned int>(_bufferSize);
+            if (tryOpen(device, frames, failures))
+                return frames;
         }
     } catch (RtAudioError& e) {
         failures.push_back(e.getMessage());
     }
-    if (!opened) {
-        for (const std::string& text : failures)
-            Utils::printErr(text + "\n");
-        if (failures.empty())
-            Utils::printErr("AudioIO: no device takes two float channels at 44100 Hz\n");
-        throw Utils::AudioInitError();
-    }
+    for (const std::string& text : failures)
+        Utils::printErr(text + "\n");
+    if (failures.empty())
+        Utils::printErr("AudioIO: no device takes two float channels at 44100 Hz\n");
+    throw Utils::AudioInitError();
+}
 
-    _bufferSize = static_cast<int>(frames);
-    if (frames != _exchange->frames)
-        _exchange->resize(frames);
-    {
-        std::lock_guard<std::mutex> lock(_exchange->mutex);
-        _exchange->fresh = false;
-        _exchange->taken = false;
-        _exchange->running = true;
+bool AudioIO::tryOpen(unsigned int device, unsigned int& frames, std::vector<std::string>& failures)
+{
+    try {
+        if (_audio->getDeviceInfo(device).outputChannels < static_cast<unsigned int>(channelCount))
+            return false;
+        RtAudio::StreamParameters output;
+        output.deviceId = device;
+        output.nChannels = channelCount;
+        output.firstChannel = 0;
+        // One buffer on the device side: a buffer handed over is then heard
+        // about two buffer periods later.
+        RtAudio::StreamOptions options;
+        options.numberOfBuffers = static_cast<unsigned int>(_nBuffers);
+        _audio->openStream(&output, nullptr, RTAUDIO_FLOAT32, sampleRate, &frames, &Exchange::cbAudio,
+                           _exchange.get(), &options, &cbError);
+        return true;
+    } catch (RtAudioError& e) {
+        failures.push_back(e.getMessage());
+        return false;
     }
+}
+
+void AudioIO::start()
+{
+    setRunning(true);
     // From here on RtAudio reports failures through cbError; a start that
     // failed shows as a stream that is not running.
     try {
@@ -253,14 +232,51 @@ void AudioIO::init(int outputChannels, int inputChannels)
         e.printMessage();
     }
     if (!_audio->isStreamRunning()) {
-        {
-            std::lock_guard<std::mutex> lock(_exchange->mutex);
-            _exchange->running = false;
-        }
+        setRunning(false);
         Utils::printErr("AudioIO: the audio stream did not start\n");
         throw Utils::AudioInitError();
     }
-    _firstTrigger = true;
+}
+
+void AudioIO::setRunning(bool running)
+{
+    {
+        std::lock_guard<std::mutex> lock(_exchange->mutex);
+        _exchange->fresh = false;
+        _exchange->taken = false;
+        _exchange->running = running;
+    }
+    _exchange->changed.notify_all();
+}
+
+// The device thread writes a copied buffer to the server only after the
+// callback returns, and skips the write once the stream is stopped. So that
+// the last buffer handed over is heard, silence is handed over after it and
+// the stream stops once that has been copied: the callback loop has then
+// finished the write before. Bounded, in case the device has stalled.
+void AudioIO::drainAndStop()
+{
+    Exchange& x = *_exchange;
+    {
+        std::fill(x.back, x.back + channelCount * static_cast<size_t>(x.frames), 0.0f);
+        std::unique_lock<std::mutex> lock(x.mutex);
+        const auto deadline = std::chrono::steady_clock::now()
+            + std::chrono::milliseconds(1000 + 3 * 1000 * static_cast<long>(x.frames) / sampleRate);
+        const auto copied = [&x] { return !x.fresh || !x.running; };
+        if (x.changed.wait_until(lock, deadline, copied) && x.running) {
+            std::swap(x.front, x.back);
+            x.fresh = true;
+            x.changed.wait_until(lock, deadline, copied);
+        }
+        x.running = false;
+    }
+    x.changed.notify_all();
+    // stopStream() drains what the server still holds; closing a running
+    // stream would flush it.
+    if (_audio->isStreamRunning())
+        _audio->stopStream();
+    if (_audio->isStreamOpen())
+        _audio->closeStream();
 }
 
 int AudioIO::bufSize() const
@@ -282,6 +298,11 @@ void AudioIO::write(float** channels, int offset, int count)
 void AudioIO::silence(int offset, int count)
 {
     std::fill_n(_exchange->back + channelCount * offset, channelCount * count, 0.0f);
+}
+
+float* AudioIO::frameData(int offset)
+{
+    return _exchange->back + channelCount * offset;
 }
 
 void AudioIO::read(float** channels)

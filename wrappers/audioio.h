@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 class RtAudio;
 
@@ -29,11 +31,22 @@ public:
     void write(float** channels, int offset, int count);
     // Sets count frames from frame offset on to silence.
     void silence(int offset, int count);
+    // The interleaved stereo frames of the buffer being filled, from frame
+    // offset on, for a producer that writes them in place; valid until the
+    // next trigger().
+    float* frameData(int offset);
     void read(float** channels);
     void trigger();
 
 private:
-    struct Exchange; // the two buffers and what guards them, shared with the device thread
+    struct Exchange;
+
+    unsigned int openFirstUsableDevice();
+    bool tryOpen(unsigned int device, unsigned int& frames, std::vector<std::string>& failures);
+    void start();
+    void setRunning(bool running);
+    void drainAndStop();
+ // the two buffers and what guards them, shared with the device thread
 
     std::unique_ptr<Exchange> _exchange;
     std::unique_ptr<RtAudio> _audio;
