@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config libgtest-dev
-    libsdl1.2-dev libsdl-net1.2-dev libvorbis-dev libogg-dev librtaudio-dev
+    libsdl1.2-dev libsdl-net1.2-dev libvorbis-dev libogg-dev librtaudio-dev libsoxr-dev
     pulseaudio pulseaudio-utils
 )
 

@@ -7,6 +7,7 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -16,6 +17,13 @@ namespace {
 
 // How long one library read waits for a datagram.
 const int readTimeoutMs = 999;
+// Frames asked of the library at a time, and the size of the downmix arrays.
+constexpr int chunkCapacity = 8192;
+// Sample rates that are played; Vorbis allows any, but the resampler
+// cannot sensibly serve absurd ones.
+constexpr long minRate = 1000;
+constexpr long maxRate = 768000;
+constexpr long outputRate = 44100;
 
 const char* codeName(long r)
 {
@@ -38,7 +46,19 @@ const char* codeName(long r)
 } // namespace
 
 AudioDec::AudioDec()
-    : _vf(new OggVorbis_File()), _section(0), _net(nullptr), _aio(nullptr), _initialized(false)
+    : _vf(new OggVorbis_File()),
+      _section(0),
+      _net(nullptr),
+      _aio(nullptr),
+      _initialized(false),
+      _chunk{nullptr, nullptr},
+      _chunkFrames(0),
+      _chunkRate(0),
+      _mixLeft(chunkCapacity),
+      _mixRight(chunkCapacity),
+      _tail(false),
+      _ending(false),
+      _badRate(0)
 {
 }
 
@@ -55,6 +75,7 @@ void AudioDec::init(Net* net, AudioIO* aio)
     _net = net;
     _aio = aio;
     _section = 0;
+    _input.reset(net);
 
     ov_callbacks callbacks;
     callbacks.read_func = cbRead;
@@ -70,10 +91,14 @@ void AudioDec::init(Net* net, AudioIO* aio)
     // The library has released what it had; clearing again is harmless and
     // leaves the state zeroed whatever the code was.
     ov_clear(_vf.get());
+    const bool foreign = _input.foreign();
     _net = nullptr;
     _aio = nullptr;
+    _input.reset(nullptr);
     switch (r) {
     case OV_EREAD:
+        if (foreign)
+            throw Utils::AdDataError();
         throw Utils::AdReadError();
     case OV_ENOTVORBIS:
     case OV_EBADHEADER:
@@ -94,38 +119,132 @@ void AudioDec::decode()
     const int total = _aio->bufSize();
     int filled = 0;
     while (filled < total) {
-        float** pcm = nullptr;
-        long r = ov_read_float(_vf.get(), &pcm, total - filled, &_section);
-        if (r == OV_HOLE) {
-            std::printf("vorbisDecoder: OV_HOLE\n");
-            continue;
-        }
-        if (r == OV_EBADLINK) {
-            std::printf("vorbisDecoder: OV_EBADLINK\n");
-            continue;
-        }
-        if (r == 0) {
-            std::printf("vorbisDecoder: EOF\n");
+        if (_tail) {
+            filled += playTail(filled, total - filled);
+        } else if (_ending) {
+            _ending = false;
+            playPartial(filled);
             throw Utils::AdReadError();
+        } else if (_chunkFrames == 0) {
+            readChunk(total - filled);
+        } else {
+            filled += playChunk(filled, total - filled);
         }
-        if (r < 0) {
-            const char* name = codeName(r);
-            if (name)
-                std::printf("vorbisDecoder: %s\n", name);
-            else
-                std::printf("vorbisDecoder: error %ld\n", r);
-            throw Utils::AdReadError();
-        }
-
-        // Frames of a link that is not stereo still take their place in
-        // the buffer, as silence, so the device never replays old frames.
-        vorbis_info* vi = ov_info(_vf.get(), -1);
-        if (vi && vi->channels == 2)
-            _aio->write(pcm, filled, int(r));
-        else
-            _aio->silence(filled, int(r));
-        filled += int(r);
     }
+    _aio->trigger();
+}
+
+// Decodes the next frames into _chunk, or notes why there are none.
+void AudioDec::readChunk(int room)
+{
+    int want = room;
+    if (_resampler.active())
+        want = static_cast<int>(room * _resampler.inRate() / Resampler::outputRate) + 1;
+    float** pcm = nullptr;
+    const long r = ov_read_float(_vf.get(), &pcm, std::min(want, chunkCapacity), &_section);
+    if (r > 0) {
+        takeChunk(pcm, static_cast<int>(r));
+        return;
+    }
+    if (r == OV_HOLE || r == OV_EBADLINK) {
+        std::printf("vorbisDecoder: %s\n", r == OV_HOLE ? "OV_HOLE" : "OV_EBADLINK");
+        return;
+    }
+    const char* name = r == 0 ? "EOF" : codeName(r);
+    if (name)
+        std::printf("vorbisDecoder: %s\n", name);
+    else
+        std::printf("vorbisDecoder: error %ld\n", r);
+    // At the end of a link the resampler's last frames belong to it; after
+    // a stall they still have their continuation coming.
+    _ending = true;
+    _tail = _input.linkEnded() && _resampler.active();
+    _chunkRate = 0;
+}
+
+// Makes stereo of the library's arrays: mono is played on both sides,
+// more channels are folded down.
+void AudioDec::takeChunk(float** pcm, int frames)
+{
+    const vorbis_info* vi = ov_info(_vf.get(), -1);
+    const int channels = vi ? vi->channels : 0;
+    if (channels == 1 || channels == 2) {
+        _chunk[0] = pcm[0];
+        _chunk[1] = pcm[channels - 1];
+    } else {
+        if (_downmix.channels() != channels)
+            _downmix = Utils::Downmix(channels);
+        _downmix.mix(pcm, frames, _mixLeft.data(), _mixRight.data());
+        _chunk[0] = _mixLeft.data();
+        _chunk[1] = _mixRight.data();
+    }
+    _chunkFrames = frames;
+    useRate(vi ? vi->rate : 0);
+}
+
+// A new rate takes effect once the resampler has given up what it holds
+// of the previous one.
+void AudioDec::useRate(long rate)
+{
+    if (rate < minRate || rate > maxRate) {
+        if (rate != _badRate)
+            std::printf("vorbisDecoder: cannot play a sample rate of %ld Hz\n", rate);
+        _badRate = rate;
+        _chunkFrames = 0;
+        return;
+    }
+    _chunkRate = rate;
+    if (_resampler.active() && rate != _resampler.inRate())
+        _tail = true;
+    else if (!_resampler.active() && rate != outputRate)
+        _resampler.start(static_cast<double>(rate));
+}
+
+int AudioDec::playChunk(int offset, int room)
+{
+    if (!_resampler.active()) {
+        const int n = std::min(_chunkFrames, room);
+        _aio->write(_chunk, offset, n);
+        _chunk[0] += n;
+        _chunk[1] += n;
+        _chunkFrames -= n;
+        return n;
+    }
+    size_t used = 0;
+    const size_t n = _resampler.process(_chunk, static_cast<size_t>(_chunkFrames), used,
+                                        _aio->frameData(offset), static_cast<size_t>(room));
+    if (n == 0 && used == 0) {
+        _chunkFrames = 0; // taken by neither side: never spin on it
+        return 0;
+    }
+    _chunk[0] += used;
+    _chunk[1] += used;
+    _chunkFrames -= static_cast<int>(used);
+    return static_cast<int>(n);
+}
+
+// The last frames of the previous rate; once they are out, the resampler
+// is set up for the frames waiting in _chunk, if any.
+int AudioDec::playTail(int offset, int room)
+{
+    const size_t n = _resampler.flush(_aio->frameData(offset), static_cast<size_t>(room));
+    if (n > 0)
+        return static_cast<int>(n);
+    _tail = false;
+    if (_chunkRate == 0 || _chunkRate == outputRate)
+        _resampler.stop();
+    else
+        _resampler.start(static_cast<double>(_chunkRate));
+    return 0;
+}
+
+// Decoding cannot go on for now: the frames decoded so far are played at
+// once, completed with silence, rather than held back or thrown away.
+void AudioDec::playPartial(int filled)
+{
+    if (filled == 0)
+        return;
+    _aio->silence(filled, _aio->bufSize() - filled);
     _aio->trigger();
 }
 
@@ -141,12 +260,23 @@ void AudioDec::close()
     _initialized = false;
     _net = nullptr;
     _aio = nullptr;
+    _input.reset(nullptr);
+    forgetFrames();
+}
+
+void AudioDec::forgetFrames()
+{
+    _chunkFrames = 0;
+    _chunkRate = 0;
+    _tail = false;
+    _ending = false;
+    _badRate = 0;
+    _resampler.stop();
 }
 
 // Called by the library on the decoding thread, inside ov_open_callbacks
-// and ov_read_float. Returns one datagram (or the rest of one), never 0:
-// the library would take 0 for the end of the stream, or for an error when
-// errno happens to be set.
+// and ov_read_float. Never returns 0: the library would take 0 for the end
+// of the stream, or for an error when errno happens to be set.
 size_t AudioDec::cbRead(void* ptr, size_t size, size_t nmemb, void* datasource)
 {
     try {
@@ -154,11 +284,8 @@ size_t AudioDec::cbRead(void* ptr, size_t size, size_t nmemb, void* datasource)
         if (!dec || !dec->_net || size == 0 || nmemb == 0)
             return size_t(-1);
         // The library reads with an element size of 1, so bytes are elements.
-        int count = nmemb > size_t(INT_MAX) / size ? int(INT_MAX / size) : int(nmemb);
-        int n = dec->_net->receive(ptr, int(size), count, readTimeoutMs);
-        if (n <= 0)
-            return size_t(-1);
-        return size_t(n);
+        const size_t n = dec->_input.read(ptr, size * std::min(nmemb, size_t(INT_MAX) / size), readTimeoutMs);
+        return n > 0 ? n : size_t(-1);
     } catch (...) {
         return size_t(-1);
     }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "utils/downmix.h"
+#include "wrappers/ogg_input.h"
+#include "wrappers/resampler.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 struct OggVorbis_File;
 
@@ -12,7 +17,8 @@ class AudioIO;
 class Net;
 
 // Decodes an Ogg Vorbis stream read from a Net into full buffers of an
-// AudioIO. Used by one thread.
+// AudioIO: 44100 Hz stereo whatever the rate and channel count of each
+// link. Used by one thread.
 class AudioDec {
 public:
     AudioDec();
@@ -23,8 +29,9 @@ public:
     // Opens the stream; throws Utils::AdReadError, Utils::AdDataError or
     // Utils::AdError. net and aio must outlive the opening.
     void init(Net* net, AudioIO* aio);
-    // Decodes one full buffer and triggers the output. Throws
-    // Utils::AdReadError when the stream ended or stalled.
+    // Decodes one full buffer and triggers the output. When the stream
+    // stalls or ends, the frames decoded so far are completed with silence
+    // and triggered, and Utils::AdReadError is thrown.
     void decode();
     bool isInitialized() const;
     // Releases the stream state; isInitialized() is false afterwards.
@@ -36,6 +43,14 @@ public:
     static long cbTell(void* datasource);
 
 private:
+    void forgetFrames();
+    void readChunk(int room);
+    void takeChunk(float** pcm, int frames);
+    void useRate(long rate);
+    int playChunk(int offset, int room);
+    int playTail(int offset, int room);
+    void playPartial(int filled);
+
     // The library's stream state, allocated once with the decoder so that
     // no reception run allocates it again.
     std::unique_ptr<OggVorbis_File> _vf;
@@ -43,6 +58,19 @@ private:
     Net* _net;
     AudioIO* _aio;
     bool _initialized;
+    OggInput _input;
+
+    // Decoded frames not played yet, as stereo: the library's own arrays
+    // (valid until its next call) or _mixLeft/_mixRight for a downmix.
+    float* _chunk[2];
+    int _chunkFrames;
+    long _chunkRate;
+    Utils::Downmix _downmix;
+    std::vector<float> _mixLeft, _mixRight;
+    Resampler _resampler;
+    bool _tail;   // the resampler still holds the end of the previous rate's frames
+    bool _ending; // the stream stalled or ended: play what is decoded, then report
+    long _badRate; // a rate that cannot be played, reported once
 };
 
 } // namespace Wrappers

@@ -27,7 +27,7 @@ float testSignal(const OggParams& params, int ch, long i)
 {
     const double pi = 3.14159265358979323846;
     double t = double(i) / double(params.rate);
-    double f0 = ch == 0 ? 440.0 : 660.0;
+    double f0 = 440.0 + 220.0 * ch;
     double phase = f0 * t;
     if (params.sweep) {
         // Frequency rises by half of f0 over the stream's length.
@@ -39,22 +39,22 @@ float testSignal(const OggParams& params, int ch, long i)
 
 Bytes encodeOgg(const OggParams& params)
 {
-    if (params.channels < 1 || params.channels > 2)
-        throw std::invalid_argument("encodeOgg: 1 or 2 channels");
+    if (params.channels < 1 || params.channels > 8)
+        throw std::invalid_argument("encodeOgg: 1 to 8 channels");
 
     Tools::OggEncoder encoder(params.channels, params.rate, params.quality, params.serial);
     const long total = long(std::llround(params.seconds * double(params.rate)));
     const long chunk = 4096;
-    std::vector<float> samples[2];
-    for (auto& s : samples)
-        s.resize(chunk);
-    const float* channels[] = {samples[0].data(), samples[1].data()};
+    std::vector<std::vector<float>> samples(size_t(params.channels), std::vector<float>(chunk));
+    std::vector<const float*> channels;
+    for (const auto& s : samples)
+        channels.push_back(s.data());
     for (long done = 0; done < total;) {
         const long n = std::min(chunk, total - done);
         for (int ch = 0; ch < params.channels; ++ch)
             for (long i = 0; i < n; ++i)
                 samples[ch][size_t(i)] = testSignal(params, ch, done + i);
-        encoder.write(channels, n);
+        encoder.write(channels.data(), n);
         done += n;
     }
     return encoder.finish();
@@ -155,10 +155,10 @@ std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkF
         }
         lastSection = section;
         vorbis_info* vi = ov_info(&vf, -1);
-        bool stereo = vi && vi->channels == 2;
+        const int channels = vi ? vi->channels : 0;
         for (long i = 0; i < r; ++i) {
-            out.push_back(stereo ? pcm[0][i] : 0.0f);
-            out.push_back(stereo ? pcm[1][i] : 0.0f);
+            out.push_back(channels == 1 || channels == 2 ? pcm[0][i] : 0.0f);
+            out.push_back(channels == 1 || channels == 2 ? pcm[channels - 1][i] : 0.0f);
         }
     }
     ov_clear(&vf);

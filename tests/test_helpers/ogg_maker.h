@@ -11,12 +11,12 @@ namespace TestHelpers {
 using Bytes = std::vector<unsigned char>;
 
 struct OggParams {
-    int channels = 2;        // 1 or 2
+    int channels = 2;        // 1 to 8
     long rate = 44100;       // Hz
     double seconds = 1.0;
     float quality = 0.4f;    // libvorbisenc VBR quality, -0.1 .. 1.0
     int serial = 1;          // Ogg logical stream serial number
-    // Left 440 Hz, right 660 Hz (mono: 440 Hz). With sweep, both rise
+    // Channel k at 440 + 220 k Hz: left 440, right 660. With sweep, all rise
     // slowly over the stream, so that no two stretches look alike and a
     // recording aligns with the reference at one offset only.
     bool sweep = true;
@@ -53,8 +53,9 @@ struct MemorySource {
 };
 
 // Decodes a whole stream from memory with libvorbisfile (unseekable, as
-// the receiver reads it) into interleaved stereo floats. Links that are
-// not stereo give silence of the same length, as the receiver plays them.
+// the receiver reads it) into interleaved stereo floats at the stream's own
+// rate. A mono link is on both sides; links of more channels are silence
+// of the same length here.
 // Returns the frame count of every link in linkFrames when given.
 std::vector<float> referenceDecode(const Bytes& stream,
                                    std::vector<long>* linkFrames = nullptr);

@@ -4,12 +4,6 @@
 
 namespace TestHelpers {
 
-std::vector<float> playedPart(std::vector<float> reference, std::size_t bufferFrames)
-{
-    reference.resize(reference.size() / 2 / bufferFrames * bufferFrames * 2);
-    return reference;
-}
-
 void expectPlayedWhole(const std::vector<float>& recording, const std::vector<float>& reference,
                        const CompareOptions& options)
 {
@@ -17,6 +11,23 @@ void expectPlayedWhole(const std::vector<float>& recording, const std::vector<fl
     EXPECT_TRUE(result.found) << result.describe();
     EXPECT_TRUE(result.contiguous) << result.describe();
     EXPECT_GE(result.snrDb, 90.0) << result.describe();
+    const std::size_t end = result.offset + result.referenceFrames;
+    const std::size_t loud = firstNonZeroFrame(recording, end);
+    EXPECT_EQ(loud, static_cast<std::size_t>(-1))
+        << "sound at recording frame " << loud << ", " << loud - end << " frames after the stream's last";
+}
+
+std::vector<float> withoutSilence(const std::vector<float>& interleaved)
+{
+    std::vector<float> out;
+    out.reserve(interleaved.size());
+    for (std::size_t i = 0; i + 1 < interleaved.size(); i += 2) {
+        if (interleaved[i] != 0.0f || interleaved[i + 1] != 0.0f) {
+            out.push_back(interleaved[i]);
+            out.push_back(interleaved[i + 1]);
+        }
+    }
+    return out;
 }
 
 } // namespace TestHelpers

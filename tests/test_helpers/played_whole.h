@@ -7,18 +7,17 @@
 
 namespace TestHelpers {
 
-// The receiver hands whole output buffers of this many frames to the
-// device; the partial one at the end of a stream is never played.
+// The receiver hands the device buffers of this many frames.
 constexpr std::size_t receiverBufferFrames = 8192;
 
-// The samples of a reference decode (interleaved stereo) that a player
-// with buffers of bufferFrames plays: whole buffers only.
-std::vector<float> playedPart(std::vector<float> reference, std::size_t bufferFrames = receiverBufferFrames);
-
 // Expects the reference in the recording whole and in order: found, every
-// frame present without gap or repetition, and at least 90 dB signal to
-// noise (with options.tolerance 0, the samples must be bit-exact).
+// frame present without gap or repetition, at least 90 dB signal to noise
+// (with options.tolerance 0, the samples must be bit-exact), and nothing
+// but exact silence after its last frame.
 void expectPlayedWhole(const std::vector<float>& recording, const std::vector<float>& reference,
                        const CompareOptions& options = CompareOptions());
+
+// The frames that are not exact silence, in order (interleaved stereo).
+std::vector<float> withoutSilence(const std::vector<float>& interleaved);
 
 } // namespace TestHelpers
