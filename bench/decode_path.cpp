@@ -3,7 +3,9 @@
 //   floor: ov_read_float over the stream in memory, nothing else;
 //   path:  datagrams served from memory -> Wrappers::AudioDec ->
 //          Wrappers::AudioIO -> the sound server, in real time.
-// Needs a sound server (scripts/pulse.sh). Usage: bench_decode_path [seconds]
+// With a rate other than 44100 the path resamples and the floor does not,
+// so the ratio shows what resampling costs.
+// Needs a sound server (scripts/pulse.sh). Usage: bench_decode_path [seconds] [rate]
 
 #include "test_helpers/memory_net.h"
 #include "test_helpers/ogg_maker.h"
@@ -68,11 +70,14 @@ int main(int argc, char** argv)
     if (seconds <= 0)
         seconds = 60.0;
 
+    const long rate = argc > 2 ? std::atol(argv[2]) : 44100;
+
     OggParams params;
     params.seconds = seconds;
+    params.rate = rate > 0 ? rate : 44100;
     Bytes stream = encodeOgg(params);
-    std::printf("decode_path: %.1f s stereo 44100 Hz stream, %zu bytes, 1024-byte datagrams\n",
-                seconds, stream.size());
+    std::printf("decode_path: %.1f s stereo %ld Hz stream, %zu bytes, 1024-byte datagrams\n",
+                seconds, params.rate, stream.size());
 
     // The floor: best of three, the first also warms the caches.
     double floorCpu = 1e9;
@@ -86,7 +91,7 @@ int main(int argc, char** argv)
         std::printf("decode_path: the stream does not decode\n");
         return 1;
     }
-    double floorPerSecond = floorCpu / (double(floorFrames) / 44100.0);
+    double floorPerSecond = floorCpu / (double(floorFrames) / double(params.rate));
 
     long playedFrames = 0;
     double pathCpu = 0;

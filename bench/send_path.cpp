@@ -5,12 +5,15 @@
 //   (b) the receiver's CPU time per second of audio while veldrane-send
 //       plays a long stream, beside the receiver's CPU per second while
 //       idle and a bare decode (libvorbisfile) of the same stream;
-//   (c) veldrane-send's own CPU time per second of audio.
+//   (c) veldrane-send's own CPU time per second of audio;
+//   (d) the long stream's recording against its reference decode: whether
+//       every frame was heard once, in order, and silence after the last.
 // Usage: bench_send_path [seconds=120] [latency runs=3]
 // Needs the test sound server (scripts/pulse.sh start DIR and its env) and
 // uses ports 8888/6666: run under flock /tmp/veldrane-ports.lock.
 #include "test_helpers/child_process.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/played_whole.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/temp_file.h"
 
@@ -152,7 +155,9 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(1s);
     }
 
-    // (b) and (c): a long stream.
+    // (b), (c) and (d): a long stream.
+    TestHelpers::SinkRecorder recorder;
+    recorder.start();
     double receiver0 = processCpu(veldrane.pid());
     Clock::time_point started;
     double senderCpu = 0;
@@ -160,6 +165,18 @@ int main(int argc, char** argv)
     double receiverCpu = processCpu(veldrane.pid()) - receiver0;
     double wall = std::chrono::duration<double>(Clock::now() - started).count();
     int underruns = veldrane.countLines("UNDERRUN");
+    recorder.waitForSound(decoded.size() / 2 + 2 * TestHelpers::receiverBufferFrames, 5s);
+    recorder.stop();
+    const std::vector<float> recording = recorder.samples();
+    const TestHelpers::Comparison match = TestHelpers::compareWithReference(recording, decoded);
+    const std::size_t end = match.offset + match.referenceFrames;
+    const std::size_t afterEnd = recording.size() / 2 > end ? recording.size() / 2 - end : 0;
+    std::size_t loudAfter = 0;
+    for (std::size_t f = end; f < recording.size() / 2; ++f)
+        loudAfter += recording[2 * f] != 0 || recording[2 * f + 1] != 0;
+    const std::vector<float> heard = TestHelpers::withoutSilence(recording);
+    const std::vector<float> whole = TestHelpers::withoutSilence(decoded);
+    const long extra = static_cast<long>(heard.size() / 2) - static_cast<long>(whole.size() / 2);
 
     std::printf("veldrane-send through veldrane to the null sink\n");
     std::printf("(a) sender start to first sound, %zu runs of a 3 s stream:", latencies.size());
@@ -174,5 +191,11 @@ int main(int argc, char** argv)
     std::printf("    baseline, bare decode:      %.2f ms per s of audio\n", 1000 * decodeCpu / audioSeconds);
     std::printf("(c) sender CPU:                 %.2f ms per s of audio (%.3f s in all)\n",
                 1000 * senderCpu / audioSeconds, senderCpu);
+    std::printf("(d) recording against the reference: %s\n", match.describe().c_str());
+    std::printf("    every frame once, in order (silence aside): %s; frames heard minus frames in the stream: %ld"
+                " (%.1f buffers of %zu)\n",
+                heard == whole ? "yes" : "no", extra, double(extra) / TestHelpers::receiverBufferFrames,
+                TestHelpers::receiverBufferFrames);
+    std::printf("    after the last frame: %zu frames recorded, %zu of them not silent\n", afterEnd, loudAfter);
     return code == 0 ? 0 : 1;
 }
