@@ -5,6 +5,7 @@
 #include "utils/errors.h"
 #include "wrappers/net.h"
 
+#include <chrono>
 #include <string>
 
 namespace Server {
@@ -25,12 +26,43 @@ private:
 };
 
 constexpr int largestDatagram = 65536;
+constexpr int discardLimitMs = 200;
+
+// At the end of a run, says on standard error how many datagrams came from
+// senders other than the stream's, if any did.
+class DropReport {
+public:
+    explicit DropReport(const Wrappers::Net& net) : _net(net) {}
+    ~DropReport()
+    {
+        const Wrappers::SenderDrops& drops = _net.drops();
+        if (drops.datagrams() == 0)
+            return;
+        try {
+            print(drops);
+        } catch (...) {
+        }
+    }
+    DropReport(const DropReport&) = delete;
+    DropReport& operator=(const DropReport&) = delete;
+
+private:
+    static void print(const Wrappers::SenderDrops& drops)
+    {
+        Utils::printErr("AudioReceiver: dropped " + std::to_string(drops.datagrams()) + " datagrams from " +
+                        (drops.moreSenders() ? "more than " : "") + std::to_string(drops.senders()) +
+                        " senders other than the stream's\n");
+    }
+
+    const Wrappers::Net& _net;
+};
 
 } // namespace
 
 AudioReceiver::AudioReceiver(ServerCmd* cmd)
     : _serverCmd(cmd), _startAgain(true), _scratch(largestDatagram)
 {
+    _dec.setStopCheck([this] { return checkStop(); });
     cmd->_startTransmissionAgainSignal.connect(this, &AudioReceiver::onStartTransmissionAgain);
     cmd->_startTransmissionSignal.connect(this, &AudioReceiver::onStartTransmission);
     cmd->_connectionBrokenSignal.connect(this, &AudioReceiver::onConnectionBroken);
@@ -82,7 +114,11 @@ void AudioReceiver::receive()
 
     Wrappers::Net net;
     net.setupListen(audioPort, Wrappers::ConnectionType::UDP);
+    // Only the controller's host may send the stream; anyone else on the
+    // network could otherwise silence or replace it.
+    net.hearOnly(_serverCmd->controllerHost());
     Utils::printOut("AudioReceiver: net initiert\n");
+    const DropReport dropReport(net);
 
     Wrappers::AudioIO aio;
     aio.init(2, 0);
@@ -111,17 +147,23 @@ bool AudioReceiver::openStream(Wrappers::Net& net, Wrappers::AudioIO& aio)
     _startAgain = true;
     bool opened = false;
     for (int left = attempts; left >= 1 && !opened;) {
+        if (checkStop())
+            return false;
         while (!_startAgain) {
             if (checkStop())
                 return false;
             _timer.sleep(retryStepMs);
         }
         discardWaiting(net);
+        // The controller's sender may send each attempt from a new port.
+        net.hearNextSender();
         _serverCmd->sendUdpReady(audioPort);
         try {
             _dec.init(&net, &aio);
             opened = true;
         } catch (const Utils::AdError&) {
+            if (checkStop())
+                return false; // the attempt was given up for the stop
             // Cleared before the controller hears of the failure, so that
             // its "startTransmissionAgain" always counts.
             _startAgain = false;
@@ -138,10 +180,12 @@ bool AudioReceiver::openStream(Wrappers::Net& net, Wrappers::AudioIO& aio)
 
 // The controller sends the stream from its beginning after each "udpReady";
 // whatever waits at the port before that (the rest of a failed attempt's
-// data) would only make the opening fail again.
+// data) would only make the opening fail again. Bounded in time, so a
+// flood cannot hold the run here.
 void AudioReceiver::discardWaiting(Wrappers::Net& net)
 {
-    for (int i = 0; i < 100000; ++i) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(discardLimitMs);
+    while (std::chrono::steady_clock::now() < until && !checkStop()) {
         try {
             net.receive(_scratch.data(), static_cast<int>(_scratch.size()), 1, 1);
         } catch (const Utils::NetError&) {

@@ -91,6 +91,12 @@ void ServerCmd::sendUdpReady(int port)
     queue("udpReady " + std::to_string(port));
 }
 
+uint32_t ServerCmd::controllerHost() const
+{
+    const std::shared_ptr<Wrappers::Net> peer = std::atomic_load(&_peer);
+    return peer ? peer->peerHost() : 0;
+}
+
 void ServerCmd::initTransmissionFailed()
 {
     Utils::printOut("ServerCmd::initTransmissionFailed(): initTransmissionFailed\n");

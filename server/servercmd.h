@@ -4,6 +4,7 @@
 #include "wrappers/net.h"
 #include "wrappers/sdl_thread.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,9 @@ public:
     // Any thread: queue a reply for the current controller; dropped when
     // none is connected.
     void sendUdpReady(int port);
+    // Any thread: the current controller's IPv4 address (network byte
+    // order), 0 when none is connected.
+    uint32_t controllerHost() const;
     void initTransmissionFailed();
     void sendReadError();
 

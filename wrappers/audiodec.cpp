@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <utility>
 
 namespace Wrappers {
 
@@ -131,6 +132,7 @@ void AudioDec::decode()
             filled += playChunk(filled, total - filled);
         }
     }
+    _input.drain();
     _aio->trigger();
 }
 
@@ -262,6 +264,11 @@ void AudioDec::close()
     _aio = nullptr;
     _input.reset(nullptr);
     forgetFrames();
+}
+
+void AudioDec::setStopCheck(std::function<bool()> stopRequested)
+{
+    _input.setStopCheck(std::move(stopRequested));
 }
 
 void AudioDec::forgetFrames()

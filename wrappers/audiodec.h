@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +37,9 @@ public:
     bool isInitialized() const;
     // Releases the stream state; isInitialized() is false afterwards.
     void close();
+    // Asked while a read waits for the network (see OggInput): opening and
+    // decoding give up soon after it says true.
+    void setStopCheck(std::function<bool()> stopRequested);
 
     static size_t cbRead(void* ptr, size_t size, size_t nmemb, void* datasource);
     static int cbSeek(void* datasource, int64_t offset, int whence);

@@ -128,6 +128,35 @@ int Net::receive(void* buf, int size, int count, int timeout)
     return _impl->receive(buf, size, count, timeout);
 }
 
+void Net::hearOnly(uint32_t host)
+{
+    if (_impl)
+        _impl->hearOnly(host);
+}
+
+void Net::hearNextSender()
+{
+    if (_impl)
+        _impl->hearNextSender();
+}
+
+const SenderDrops& Net::drops() const
+{
+    static const SenderDrops none;
+    return _impl ? _impl->drops() : none;
+}
+
+uint32_t Net::peerHost() const
+{
+    return _impl ? _impl->peerHost() : 0;
+}
+
+const SenderDrops& NetImplementation::drops() const
+{
+    static const SenderDrops none;
+    return none;
+}
+
 int Net::sendData(const char* data, int len)
 {
     if (!_impl)

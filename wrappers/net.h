@@ -40,6 +40,15 @@ public:
     int receive(void* buf, int size, int count, int timeout);
     int sendData(const char* data, int len);
 
+    // A datagram listener's choice of senders, and what it dropped; see
+    // SDLUDP. The owning thread.
+    void hearOnly(uint32_t host);
+    void hearNextSender();
+    const SenderDrops& drops() const;
+    // The connected peer's IPv4 address (network byte order), 0 if unknown.
+    // Any thread: fixed once the connection is accepted.
+    uint32_t peerHost() const;
+
 private:
     friend class SDLTCP;
     friend class SDLUDP;

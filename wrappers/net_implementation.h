@@ -1,5 +1,8 @@
 #pragma once
 
+#include "wrappers/sender_drops.h"
+
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -20,6 +23,14 @@ public:
     // A transport for one accepted peer, or null where there is nothing to
     // accept. Blocks until a peer connects or giveUp (when given) says so.
     virtual NetImplementation* accept(const std::function<bool()>& giveUp) = 0;
+
+    // Which senders a datagram listener hears; see SDLUDP. Transports that
+    // have no senders to choose ignore them.
+    virtual void hearOnly(uint32_t) {}
+    virtual void hearNextSender() {}
+    virtual const SenderDrops& drops() const;
+    // The IPv4 address of a connected peer, network byte order; 0 unknown.
+    virtual uint32_t peerHost() const { return 0; }
 };
 
 } // namespace Wrappers

@@ -6,6 +6,7 @@
 #include <ogg/ogg.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace Wrappers {
@@ -17,6 +18,13 @@ constexpr int datagramCapacity = 65536;
 // As far as the decoding library itself searches for a page before it
 // calls a stream foreign.
 constexpr size_t foreignLimit = 65536;
+// How long one wait for a datagram lasts before a stop request is looked at.
+constexpr int stopCheckMs = 100;
+// Accepted bytes held for the library beyond which the socket is no longer
+// drained ahead of it: far more than any sender's lead.
+constexpr size_t heldLimit = 1 << 20;
+// Served bytes kept at the front of _pages before they are let go.
+constexpr size_t compactAfter = 64 * 1024;
 
 } // namespace
 
@@ -40,23 +48,33 @@ void OggInput::reset(Net* net)
     _net = net;
     _pages.clear();
     _served = 0;
-    _lastPageEnds = false;
+    _filter.reset();
     _linkEnded = false;
     _endReported = false;
     _skipped = 0;
     _foreign = false;
+    _broken = false;
+}
+
+void OggInput::setStopCheck(std::function<bool()> stopRequested)
+{
+    _stopRequested = std::move(stopRequested);
 }
 
 size_t OggInput::read(void* dst, size_t size, int timeoutMs)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     _foreign = false;
     while (_served == _pages.size()) {
+        if (stopRequested())
+            return 0;
         if (_skipped > foreignLimit) {
             _skipped = 0;
             _foreign = true;
             return 0;
         }
-        _linkEnded = _lastPageEnds;
+        _linkEnded = _filter.linkEnded();
         if (_linkEnded && !_endReported) {
             // A link's last page, and nothing behind it yet: the end of the
             // stream, or a pause between links. Either way the decoder
@@ -67,7 +85,12 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
             }
             continue;
         }
-        if (!receive(timeoutMs))
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || _broken)
+            return 0;
+        // Without a stop check there is nothing to look at between waits.
+        const long long wait = _stopRequested ? std::min<long long>(left, stopCheckMs) : left;
+        if (!receive(static_cast<int>(wait)) && !_stopRequested)
             return 0;
     }
     const size_t n = std::min(size, _pages.size() - _served);
@@ -76,15 +99,33 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
     return n;
 }
 
-// One datagram into the framing layer; false when none came in time.
+// One datagram into the framing layer, then whatever else is waiting at
+// the socket. False when nothing came in time.
 bool OggInput::receive(int timeoutMs)
 {
-    if (!_net)
+    if (!take(timeoutMs))
+        return false;
+    drain();
+    return true;
+}
+
+void OggInput::drain()
+{
+    while (_pages.size() - _served < heldLimit && take(0)) {
+    }
+}
+
+bool OggInput::take(int timeoutMs)
+{
+    if (!_net || _broken)
         return false;
     int n = 0;
     try {
         n = _net->receive(_datagram.data(), 1, static_cast<int>(_datagram.size()), timeoutMs);
+    } catch (const Utils::NetErrorTimeout&) {
+        return false;
     } catch (const Utils::NetError&) {
+        _broken = true; // waiting again would only fail again at once
         return false;
     }
     if (n <= 0)
@@ -102,10 +143,11 @@ bool OggInput::receive(int timeoutMs)
 // bytes that belong to no page are dropped there.
 void OggInput::takePages()
 {
-    if (_served == _pages.size()) {
-        _pages.clear();
+    if (_served == _pages.size() || _served > compactAfter) {
+        _pages.erase(_pages.begin(), _pages.begin() + static_cast<long>(_served));
         _served = 0;
     }
+    const auto now = std::chrono::steady_clock::now();
     ogg_page page;
     long r;
     while ((r = ogg_sync_pageseek(&_sync->state, &page)) != 0) {
@@ -114,9 +156,11 @@ void OggInput::takePages()
             continue;
         }
         _skipped = 0;
+        if (!_filter.accept(page.header, static_cast<size_t>(page.header_len), static_cast<size_t>(page.body_len),
+                            now))
+            continue;
         _pages.insert(_pages.end(), page.header, page.header + page.header_len);
         _pages.insert(_pages.end(), page.body, page.body + page.body_len);
-        _lastPageEnds = ogg_page_eos(&page) != 0;
         _endReported = false;
     }
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "wrappers/ogg_page_filter.h"
+
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -9,9 +12,11 @@ namespace Wrappers {
 class Net;
 
 // The decoding library's view of the network: datagrams from a Net are
-// framed into whole Ogg pages, checked, and served to the library's reads
-// page by page. Knowing the pages lets the decoder tell the end of a link
-// from a stall. Used by the decoding thread only.
+// framed into whole Ogg pages, checked and filtered (OggPageFilter), and
+// served to the library's reads. Knowing the pages lets the decoder tell the
+// end of a link from a stall. A read gives up when a stop is requested, so
+// nothing that arrives can hold the decoding thread. Used by the decoding
+// thread only.
 class OggInput {
 public:
     OggInput();
@@ -21,12 +26,20 @@ public:
 
     // Starts afresh on net (null: no source), forgetting every byte held.
     void reset(Net* net);
+    // Asked between datagrams and at least every tenth of a second while a
+    // read waits; true ends the read as if nothing had come.
+    void setStopCheck(std::function<bool()> stopRequested);
     // Copies at most size bytes of accepted pages into dst, waiting at most
-    // timeoutMs for a datagram when none are held. Returns 0 when nothing
+    // timeoutMs in all for them when none are held. Returns 0 when nothing
     // came in time, and at once, a single time, when the last page served
     // ended its link and nothing more is waiting: the sender has finished
     // that link, so the decoder should not wait for more.
     size_t read(void* dst, size_t size, int timeoutMs);
+    // Takes whatever waits at the socket now, without waiting. Called at
+    // least once per output buffer, even while the library needs nothing,
+    // so that a flood from others never fills the socket's buffer and
+    // pushes out the stream's own datagrams.
+    void drain();
     // The last page served carried the end-of-stream mark of its link.
     bool linkEnded() const { return _linkEnded; }
     // The latest read gave up because a long run of bytes held no Ogg page.
@@ -36,18 +49,22 @@ private:
     struct Sync; // libogg's framing state
 
     bool receive(int timeoutMs);
+    bool take(int timeoutMs);
+    bool stopRequested() const { return _stopRequested && _stopRequested(); }
     void takePages();
 
     std::unique_ptr<Sync> _sync;
     Net* _net = nullptr;
+    std::function<bool()> _stopRequested;
     std::vector<unsigned char> _datagram;
     std::vector<unsigned char> _pages; // accepted page bytes not yet served
     size_t _served = 0;                // of _pages
-    bool _lastPageEnds = false;        // the last page taken ends its link
-    bool _linkEnded = false;           // ...and it has been served whole
+    OggPageFilter _filter;
+    bool _linkEnded = false; // the last page taken ended its link, and it was served whole
     bool _endReported = false;
     size_t _skipped = 0; // bytes dropped since the last page
     bool _foreign = false;
+    bool _broken = false; // the transport failed other than by a timeout
 };
 
 } // namespace Wrappers

@@ -106,4 +106,10 @@ int SDLTCP::sendData(const char* data, int len)
     return n;
 }
 
+uint32_t SDLTCP::peerHost() const
+{
+    const IPaddress* peer = _sock ? SDLNet_TCP_GetPeerAddress(_sock) : nullptr;
+    return peer ? peer->host : 0;
+}
+
 } // namespace Wrappers

@@ -28,6 +28,8 @@ public:
     // Waits at most timeout ms for the socket to become readable.
     void sel(int timeout);
 
+    uint32_t peerHost() const override;
+
 private:
     void open(const char* host, int port);
 

@@ -6,6 +6,7 @@
 #include "wrappers/sdl_socket_wait.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,8 @@ namespace {
 // Room for the largest UDP payload, so that no datagram is ever cut.
 constexpr int packetCapacity = 65536;
 constexpr int datagramSize = 1024;
+// Datagrams dropped in a row before the deadline is looked at again.
+constexpr int dropBatch = 256;
 
 } // namespace
 
@@ -91,23 +94,67 @@ int SDLUDP::receive(void* buf, int size, int count, int timeout)
         throw Utils::NetErrorFault();
     const int want = static_cast<int>(std::min<long long>(request, 1 << 30));
 
-    if (_served >= _packet->len) {
-        // A datagram with no bytes is no data: wait for the next one.
-        do {
-            if (timeout > 0)
-                sel(timeout);
-            while (SDLNet_CheckSockets(set, 1000) == 0) {
-            }
-            if (SDLNet_UDP_Recv(_sock, _packet) <= 0)
-                throw Utils::NetErrorFault();
-            _served = 0;
-        } while (_packet->len <= 0);
-    }
+    if (_served >= _packet->len)
+        nextDatagram(timeout);
 
     const int n = std::min(want, _packet->len - _served);
     std::memcpy(buf, _packet->data + _served, static_cast<size_t>(n));
     _served += n;
     return n;
+}
+
+void SDLUDP::hearOnly(uint32_t host)
+{
+    _heardHost = host;
+    _heardPort = 0;
+}
+
+void SDLUDP::hearNextSender()
+{
+    _heardPort = 0;
+}
+
+// Waits until a datagram with bytes from a sender that is heard is in
+// _packet, at most timeout ms in all; with a timeout of 0, takes only what
+// is waiting already. Empty datagrams and those of other senders are
+// dropped on the way without starting the wait again, so no trickle of them
+// can hold the caller; a flood of them is taken off the socket in batches
+// even past the deadline, so that it cannot crowd out the stream.
+void SDLUDP::nextDatagram(int timeout)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+    for (int dropped = 0;;) {
+        const int got = SDLNet_UDP_Recv(_sock, _packet);
+        if (got < 0)
+            throw Utils::NetErrorFault();
+        if (got > 0 && _packet->len > 0 && heard(_packet->address)) {
+            _served = 0;
+            return;
+        }
+        _served = _packet->len; // a dropped datagram is never served
+        if (got > 0 && ++dropped < dropBatch)
+            continue;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            throw Utils::NetErrorTimeout();
+        dropped = 0;
+        if (got == 0)
+            waitReadable(set, static_cast<int>(left));
+    }
+}
+
+// Whether a datagram from `from` is for the caller: from the heard host
+// and, once one has been accepted, from the same port; others are counted.
+bool SDLUDP::heard(const IPaddress& from)
+{
+    if (_heardHost != 0 && (from.host != _heardHost || (_heardPort != 0 && from.port != _heardPort))) {
+        _drops.note(from.host, from.port);
+        return false;
+    }
+    if (_heardHost != 0)
+        _heardPort = from.port;
+    return true;
 }
 
 NetImplementation* SDLUDP::accept(const std::function<bool()>&)

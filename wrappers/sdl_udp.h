@@ -30,7 +30,17 @@ public:
     // Waits at most timeout ms for a datagram to be ready.
     void sel(int timeout);
 
+    // A listener hears only datagrams from host (0: anyone, the default)
+    // and, from the first one it accepts on, only from that one's port.
+    void hearOnly(uint32_t host) override;
+    // The next datagram from the heard host may come from a new port.
+    void hearNextSender() override;
+    const SenderDrops& drops() const override { return _drops; }
+
 private:
+    void nextDatagram(int timeout);
+    bool heard(const IPaddress& from);
+
     IPaddress _address;
     UDPsocket _sock;
     UDPpacket* _packet;
@@ -39,6 +49,9 @@ private:
     // Bytes of the datagram in _packet already handed out; the rest is
     // served before the socket is read again.
     int _served;
+    uint32_t _heardHost = 0; // as SDL_net keeps it: network byte order
+    uint16_t _heardPort = 0;
+    SenderDrops _drops;
 };
 
 } // namespace Wrappers

@@ -3,6 +3,7 @@
 #include "test_helpers/loopback.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/played_whole.h"
+#include "test_helpers/receiver_fixture.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/udp_streamer.h"
@@ -21,65 +22,7 @@ using TestHelpers::TcpClient;
 
 namespace {
 
-constexpr int controlPort = 8888;
-constexpr int audioPort = 6666;
-
-class ReceiverProgram : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(TestHelpers::portFree(audioPort)) << "port 6666 is in use by another program";
-        veldrane = std::make_unique<ChildProcess>(VELDRANE_BINARY_DIR "/veldrane");
-        ASSERT_TRUE(veldrane->waitForStdout("lytter på port 8888", 10s));
-    }
-
-    void TearDown() override
-    {
-        if (veldrane) {
-            EXPECT_TRUE(veldrane->isRunning()) << "the receiver ended";
-        }
-    }
-
-    // Connects a controller and waits for the receiver's greeting.
-    void connect(TcpClient& controller)
-    {
-        ASSERT_TRUE(controller.connect(controlPort, 5s));
-        ++greetings;
-        ASSERT_TRUE(veldrane->waitForCount("ServerCmd: koblet til", greetings, 5s));
-    }
-
-    void expectReply(TcpClient& controller, const std::string& reply,
-                     std::chrono::milliseconds timeout = 5s)
-    {
-        EXPECT_EQ(controller.readUntil(reply, timeout), reply) << "still waiting for \"" << reply
-                                                               << "\"; got \"" << controller.buffered() << "\"";
-    }
-
-    // Connects a controller and starts a reception run.
-    void startRun(TcpClient& controller)
-    {
-        connect(controller);
-        ASSERT_TRUE(controller.send("startTransmission"));
-        expectReply(controller, "udpReady 6666 ");
-    }
-
-    // Sends the stream from its beginning, paced, as a controller does after
-    // "udpReady", and expects every frame of it in the recording, in order
-    // and unchanged, and then silence for a buffer's length and more.
-    void expectPlayed(TestHelpers::SinkRecorder& recorder, const TestHelpers::Bytes& stream)
-    {
-        const auto reference = TestHelpers::referenceDecode(stream);
-        TestHelpers::UdpStreamer streamer(audioPort, TestHelpers::splitDatagrams(stream, 1024),
-                                          TestHelpers::UdpStreamer::Options{});
-        ASSERT_TRUE(recorder.waitForSound(reference.size() / 2 + 2 * TestHelpers::receiverBufferFrames, 20s));
-        recorder.stop();
-
-        TestHelpers::expectPlayedWhole(recorder.samples(), reference);
-    }
-
-    std::unique_ptr<ChildProcess> veldrane;
-    int greetings = 0;
-};
+class ReceiverProgram : public TestHelpers::ReceiverFixture {};
 
 } // namespace
 

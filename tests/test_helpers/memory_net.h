@@ -13,9 +13,11 @@ namespace TestHelpers {
 // A transport that serves scripted datagrams from memory, with the receive
 // semantics of the UDP transport: one datagram per receive, never more than
 // the request, the rest of a longer datagram served by the next calls. A
-// stall entry makes one receive throw Utils::NetErrorTimeout at once, as if
-// the wait had passed with nothing; so does running out of datagrams. The
-// timeout argument is otherwise ignored, so tests do not depend on timing.
+// stall entry makes one receive that may wait (timeout > 0) throw
+// Utils::NetErrorTimeout at once, as if the wait had passed with nothing; a
+// look without waiting meets it too but leaves it in place. Running out of
+// datagrams is a timeout. The timeout is otherwise ignored, so tests do not
+// depend on timing.
 //
 // Wrap it in a Net, which owns it: new Wrappers::Net(memoryNet). Entries
 // may be added from any thread while another receives.

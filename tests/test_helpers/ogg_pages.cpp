@@ -1,5 +1,6 @@
 #include "test_helpers/ogg_pages.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace TestHelpers {
@@ -54,6 +55,31 @@ Bytes makeLink(uint32_t serial, long rate, const std::vector<int64_t>& granules,
     }
     ogg_stream_clear(&os);
     return out;
+}
+
+Bytes endlessPacketPage(uint32_t serial, uint32_t sequence)
+{
+    const int segments = 255;
+    Bytes page(27 + segments, 0);
+    const char magic[] = "OggS";
+    std::copy(magic, magic + 4, page.begin());
+    page[5] = sequence > 0 ? 0x01 : 0x00; // continues the packet of the page before
+    for (int i = 6; i < 14; ++i)
+        page[i] = 0xff; // granule -1: no packet ends here
+    for (int i = 0; i < 4; ++i) {
+        page[14 + i] = static_cast<unsigned char>(serial >> (8 * i));
+        page[18 + i] = static_cast<unsigned char>(sequence >> (8 * i));
+    }
+    page[26] = segments;
+    std::fill(page.begin() + 27, page.end(), 255);
+    page.resize(page.size() + 255 * segments, 0x33);
+    ogg_page og{};
+    og.header = page.data();
+    og.header_len = 27 + segments;
+    og.body = page.data() + og.header_len;
+    og.body_len = 255 * segments;
+    ogg_page_checksum_set(&og);
+    return page;
 }
 
 } // namespace TestHelpers

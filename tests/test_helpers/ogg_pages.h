@@ -22,4 +22,8 @@ void appendPage(Bytes& out, const ogg_page& og);
 Bytes makeLink(uint32_t serial, long rate, const std::vector<int64_t>& granules, bool eos = true,
                size_t packetBytes = 100, Bytes idPacket = Bytes());
 
+// A page of 65 025 bytes that only continues one packet and never ends it;
+// sequence 0 starts the packet. Largest that fits one datagram.
+Bytes endlessPacketPage(uint32_t serial, uint32_t sequence);
+
 } // namespace TestHelpers

@@ -1,6 +1,7 @@
 // locks: sink
 #include "wrappers/audioio.h"
 
+#include "test_helpers/played_whole.h"
 #include "test_helpers/sink_recorder.h"
 #include "utils/errors.h"
 
@@ -93,35 +94,36 @@ PlayResult playNumbered(int framesPerBuffer, int buffers, std::chrono::milliseco
     return r;
 }
 
-// Cuts the recorded sound into whole buffers and names each by its number;
-// silence between buffers is passed over and its frames counted in `gap`.
-// Fails on any frame that does not continue its buffer (a torn buffer).
+// Cuts the recorded sound, silence left out, into whole buffers and names
+// each by its number; the silent frames between the first and the last
+// sound are counted in `gap`. Fails on any frame that does not continue
+// its buffer (a torn buffer).
 testing::AssertionResult playedBuffers(const std::vector<float>& rec, int frames, std::vector<int>& played,
                                        size_t* gap = nullptr)
 {
     played.clear();
-    size_t start = TestHelpers::firstNonZeroFrame(rec);
-    if (start == static_cast<size_t>(-1))
+    const size_t onset = TestHelpers::firstNonZeroFrame(rec);
+    if (onset == static_cast<size_t>(-1))
         return testing::AssertionFailure() << "nothing was heard";
-    const size_t total = rec.size() / 2;
-    for (; start < total; start += frames) {
-        const size_t loud = TestHelpers::firstNonZeroFrame(rec, start);
-        if (loud == static_cast<size_t>(-1))
-            break;
-        if (gap && !played.empty())
-            *gap += loud - start;
-        start = loud;
+    const std::vector<float> heard =
+        TestHelpers::withoutSilence(std::vector<float>(rec.begin() + static_cast<long>(2 * onset), rec.end()));
+    if (gap) {
+        size_t last = rec.size() / 2;
+        while (last > onset && rec[2 * (last - 1)] == 0 && rec[2 * (last - 1) + 1] == 0)
+            --last;
+        *gap = last - onset - heard.size() / 2;
+    }
+    const size_t total = heard.size() / 2;
+    for (size_t start = 0; start < total; start += frames) {
         if (start + frames > total)
-            return testing::AssertionFailure() << "the recording ends inside a buffer";
-        const long first = std::lround(rec[2 * start] / step) - 1;
-        const long k = first / frames;
+            return testing::AssertionFailure() << "the sound ends inside a buffer";
+        const long k = (std::lround(heard[2 * start] / step) - 1) / frames;
         for (int j = 0; j < frames; ++j) {
             const float left = static_cast<float>(k * frames + j + 1) * step;
-            const float got = rec[2 * (start + j)];
-            if (got != left || rec[2 * (start + j) + 1] != -0.5f * left) {
-                return testing::AssertionFailure()
-                       << "played buffer " << played.size() << " (buffer " << k << ") is torn at frame " << j
-                       << ": recorded " << (got == 0 ? std::string("silence") : whereFrom(got, frames));
+            const float got = heard[2 * (start + j)];
+            if (got != left || heard[2 * (start + j) + 1] != -0.5f * left) {
+                return testing::AssertionFailure() << "played buffer " << played.size() << " (buffer " << k
+                                                   << ") is torn at frame " << j << ": then " << whereFrom(got, frames);
             }
         }
         played.push_back(static_cast<int>(k));
