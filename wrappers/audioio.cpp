@@ -6,11 +6,14 @@
 #include <RtAudio.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Wrappers {
@@ -20,6 +23,14 @@ namespace {
 constexpr unsigned int sampleRate = 44100;
 constexpr int channelCount = 2;
 constexpr int thresholdFrames = 8192;
+// Buffer periods the device may take nothing before trigger() gives up on
+// the sound server.
+constexpr int stallPeriods = 4;
+
+// Reports from the library's error callback since the process started.
+// The callback gets no context, but only one output plays at a time, so an
+// output that sees the count move knows that its own stream failed.
+std::atomic<unsigned long> streamFailures{0};
 
 // RtAudio 5 reports every error of an open stream here instead of
 // throwing, from the owner's thread or from its audio thread. A dead
@@ -27,6 +38,7 @@ constexpr int thresholdFrames = 8192;
 // a message is printed only when it differs from the one before.
 void cbError(RtAudioError::Type, const std::string& text)
 {
+    ++streamFailures;
     try {
         static std::mutex mutex;
         static std::string last;
@@ -135,6 +147,10 @@ AudioIO::AudioIO(int framesPerBuffer)
 
 AudioIO::~AudioIO()
 {
+    if (_abandoned) {
+        closeInBackground();
+        return;
+    }
     try {
         drainAndStop();
     } catch (RtAudioError& e) {
@@ -165,6 +181,7 @@ void AudioIO::init(int outputChannels, int inputChannels)
         _exchange->resize(frames);
     start();
     _firstTrigger = true;
+    _failuresAtStart = streamFailures;
 }
 
 // The default device first, then every other one, as the library lists
@@ -320,6 +337,8 @@ void AudioIO::trigger()
         Utils::printErr("AudioIO: trigger without an open stream\n");
         throw Utils::AudioTriggerError();
     }
+    if (streamFailures != _failuresAtStart)
+        giveUp("AudioIO: the sound server failed\n");
     // The first trigger after init has no previous device wait to measure
     // from: the stream may have been opened long before data came.
     if (!_firstTrigger) {
@@ -328,22 +347,63 @@ void AudioIO::trigger()
         if (elapsed > _bufferTime)
             std::printf("UNDERRUN - diff %.0f\n", static_cast<double>(elapsed));
     }
-    {
-        Exchange& x = *_exchange;
-        std::unique_lock<std::mutex> lock(x.mutex);
-        // Takes of the silence played before the first hand-over do not
-        // count: otherwise the first trigger would return at once and every
-        // buffer would wait a period longer in the queue.
-        if (_firstTrigger)
-            x.taken = false;
-        x.changed.wait(lock, [&x] { return !x.fresh || !x.running; });
-        std::swap(x.front, x.back);
-        x.fresh = true;
-        x.changed.wait(lock, [&x] { return x.taken || !x.running; });
-        x.taken = false;
-    }
+    if (!handOver())
+        giveUp("AudioIO: the sound server took no audio for " + std::to_string(stallLimitMs()) + " ms\n");
     _lastTrigger = _timer.now();
     _firstTrigger = false;
+}
+
+// Swaps the filled buffer in and waits until the device asks again; false
+// when it does not within stallLimitMs(): a frozen or vanished server.
+bool AudioIO::handOver()
+{
+    Exchange& x = *_exchange;
+    std::unique_lock<std::mutex> lock(x.mutex);
+    // Takes of the silence played before the first hand-over do not count:
+    // otherwise the first trigger would return at once and every buffer
+    // would wait a period longer in the queue.
+    if (_firstTrigger)
+        x.taken = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallLimitMs());
+    if (!x.changed.wait_until(lock, deadline, [&x] { return !x.fresh || !x.running; }))
+        return false;
+    std::swap(x.front, x.back);
+    x.fresh = true;
+    if (!x.changed.wait_until(lock, deadline, [&x] { return x.taken || !x.running; }))
+        return false;
+    x.taken = false;
+    return true;
+}
+
+int AudioIO::stallLimitMs() const
+{
+    return stallPeriods * 1000 * _bufferSize / static_cast<int>(sampleRate) + 1;
+}
+
+// The stream can no longer play: trigger() says why and throws, and the
+// destructor will not wait for the server.
+void AudioIO::giveUp(const std::string& why)
+{
+    _abandoned = true;
+    Utils::printErr(why);
+    throw Utils::AudioTriggerError();
+}
+
+// Stopping or closing a stream waits for the sound server, which may never
+// answer again (a stopped process). The library object and the exchange its
+// audio thread uses go to a thread of their own that closes them whenever
+// the server lets it, so the owner's thread never waits for that.
+void AudioIO::closeInBackground()
+{
+    setRunning(false);
+    std::thread closer([audio = std::move(_audio), exchange = std::move(_exchange)]() mutable {
+        try {
+            audio.reset();
+        } catch (...) {
+        }
+        exchange.reset();
+    });
+    closer.detach();
 }
 
 } // namespace Wrappers

@@ -36,6 +36,9 @@ public:
     // next trigger().
     float* frameData(int offset);
     void read(float** channels);
+    // Underrun test, then hands the buffer to the device and waits until it
+    // asks again. Throws Utils::AudioTriggerError when the sound server
+    // failed or took nothing for a few buffer periods.
     void trigger();
 
 private:
@@ -46,6 +49,10 @@ private:
     void start();
     void setRunning(bool running);
     void drainAndStop();
+    bool handOver();
+    int stallLimitMs() const;
+    [[noreturn]] void giveUp(const std::string& why);
+    void closeInBackground();
  // the two buffers and what guards them, shared with the device thread
 
     std::unique_ptr<Exchange> _exchange;
@@ -55,6 +62,8 @@ private:
     float _bufferTime;
     uint32_t _lastTrigger;
     bool _firstTrigger; // no trigger since init: nothing to measure from
+    bool _abandoned = false; // the server failed or froze: close without waiting for it
+    unsigned long _failuresAtStart = 0;
     Timer _timer;
 };
 
