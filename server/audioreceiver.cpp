@@ -12,50 +12,19 @@ namespace Server {
 
 namespace {
 
-// Releases the decoder's hold on a run's connection and output before they
-// go, whichever way the run ends.
-class DecoderRun {
-public:
-    explicit DecoderRun(Wrappers::AudioDec& dec) : _dec(dec) {}
-    ~DecoderRun() { _dec.close(); }
-    DecoderRun(const DecoderRun&) = delete;
-    DecoderRun& operator=(const DecoderRun&) = delete;
-
-private:
-    Wrappers::AudioDec& _dec;
-};
-
 constexpr int largestDatagram = 65536;
 constexpr int discardLimitMs = 200;
 
-// At the end of a run, says on standard error how many datagrams came from
-// senders other than the stream's, if any did.
-class DropReport {
-public:
-    explicit DropReport(const Wrappers::Net& net) : _net(net) {}
-    ~DropReport()
-    {
-        const Wrappers::SenderDrops& drops = _net.drops();
-        if (drops.datagrams() == 0)
-            return;
-        try {
-            print(drops);
-        } catch (...) {
-        }
-    }
-    DropReport(const DropReport&) = delete;
-    DropReport& operator=(const DropReport&) = delete;
-
-private:
-    static void print(const Wrappers::SenderDrops& drops)
-    {
-        Utils::printErr("AudioReceiver: dropped " + std::to_string(drops.datagrams()) + " datagrams from " +
-                        (drops.moreSenders() ? "more than " : "") + std::to_string(drops.senders()) +
-                        " senders other than the stream's\n");
-    }
-
-    const Wrappers::Net& _net;
-};
+// Says on standard error how many datagrams came from senders other than
+// the stream's, if any did.
+void reportDrops(const Wrappers::SenderDrops& drops)
+{
+    if (drops.datagrams() == 0)
+        return;
+    Utils::printErr("AudioReceiver: dropped " + std::to_string(drops.datagrams()) + " datagrams from " +
+                    (drops.moreSenders() ? "more than " : "") + std::to_string(drops.senders()) +
+                    " senders other than the stream's\n");
+}
 
 } // namespace
 
@@ -93,41 +62,93 @@ void AudioReceiver::onStartTransmissionAgain(int)
 
 void AudioReceiver::threadMain()
 {
-    // A run that cannot go on ends here, and the controller hears of it;
-    // the process keeps serving and the next "startTransmission" starts
-    // afresh.
-    try {
-        receive();
-    } catch (const Utils::NetError&) {
-        Utils::printErr("AudioReceiver: cannot receive on UDP port " + std::to_string(audioPort) +
-                        ", reception ended\n");
-        _serverCmd->initTransmissionFailed();
-    } catch (const Utils::AudioError&) {
-        Utils::printErr("AudioReceiver: audio output failed, reception ended\n");
-        _serverCmd->initTransmissionFailed();
+    Utils::printOut("bruker port " + std::to_string(audioPort) + "\n");
+    _controller = _serverCmd->controller();
+    _opened = false;
+    _startAgain = true;
+    for (int left = attempts; left >= 1 && mayAttempt(); --left) {
+        if (attempt() == Outcome::Stopped || checkStop())
+            break;
+        // Cleared before the controller hears of the failure, so that its
+        // "startTransmissionAgain" always counts.
+        _startAgain = false;
+        _serverCmd->initTransmissionFailed(_controller);
+        if (left == 1 && !_opened)
+            Utils::printOut("AudioReceiver::threadMain(): client failed to initialize, giving up\n");
+    }
+    endRun();
+}
+
+// Waits for permission to make an attempt; false when a stop came first.
+bool AudioReceiver::mayAttempt()
+{
+    for (;;) {
+        if (checkStop())
+            return false;
+        if (_startAgain)
+            return true;
+        _timer.sleep(retryStepMs);
     }
 }
 
-void AudioReceiver::receive()
+// Opens what is not open yet, announces "udpReady" and plays the stream
+// until a stop or a failure.
+AudioReceiver::Outcome AudioReceiver::attempt()
 {
-    Utils::printOut("bruker port " + std::to_string(audioPort) + "\n");
+    if (!openNet() || !openOutput())
+        return Outcome::Failed;
+    // The controller's sender may send each attempt from a new port; what
+    // is left over from before is thrown away first.
+    _net->hearNextSender();
+    discardWaiting();
+    _net->hearNextSender();
+    _serverCmd->sendUdpReady(audioPort, _controller);
+    try {
+        _dec.init(_net.get(), _output.get());
+    } catch (const Utils::AdError&) {
+        return Outcome::Failed;
+    }
+    _opened = true;
+    return play();
+}
 
-    Wrappers::Net net;
-    net.setupListen(audioPort, Wrappers::ConnectionType::UDP);
+bool AudioReceiver::openNet()
+{
+    if (_net)
+        return true;
+    try {
+        auto net = std::make_unique<Wrappers::Net>();
+        net->setupListen(audioPort, Wrappers::ConnectionType::UDP);
+        _net = std::move(net);
+    } catch (const Utils::NetError&) {
+        Utils::printErr("AudioReceiver: cannot receive on UDP port " + std::to_string(audioPort) + "\n");
+        return false;
+    }
     // Only the controller's host may send the stream; anyone else on the
     // network could otherwise silence or replace it.
-    net.hearOnly(_serverCmd->controllerHost());
+    _net->hearOnly(ServerCmd::hostOf(_controller));
     Utils::printOut("AudioReceiver: net initiert\n");
-    const DropReport dropReport(net);
+    return true;
+}
 
-    Wrappers::AudioIO aio;
-    aio.init(2, 0);
+bool AudioReceiver::openOutput()
+{
+    if (_output)
+        return true;
+    try {
+        auto output = std::make_unique<Wrappers::AudioIO>();
+        output->init(2, 0);
+        _output = std::move(output);
+    } catch (const Utils::AudioError&) {
+        Utils::printErr("AudioReceiver: cannot open the audio output\n");
+        return false;
+    }
     Utils::printOut("AudioReceiver: _aio initiert\n");
+    return true;
+}
 
-    DecoderRun decoderRun(_dec);
-    if (!openStream(net, aio))
-        return;
-
+AudioReceiver::Outcome AudioReceiver::play()
+{
     Utils::printOut("Audio dekoder initiert\n");
     Utils::printOut("starter dekoding\n");
     while (!checkStop()) {
@@ -135,59 +156,47 @@ void AudioReceiver::receive()
             _dec.decode();
         } catch (const Utils::AdReadError&) {
             Utils::printErr("AudioReceiver: read error\n");
+        } catch (const Utils::AudioError&) {
+            if (checkStop())
+                break;
+            // The next attempt opens a new output, on a server that may
+            // have come back meanwhile.
+            Utils::printErr("AudioReceiver: the audio output failed\n");
+            _dec.close();
+            _output.reset();
+            return Outcome::Failed;
         }
     }
     Utils::printOut("dekoding stoppet\n");
+    return Outcome::Stopped;
 }
 
-// Returns whether an attempt of this run opened the stream; false also when
-// the run was stopped while it waited for permission.
-bool AudioReceiver::openStream(Wrappers::Net& net, Wrappers::AudioIO& aio)
+// Releases the run's objects: the decoder's hold on them first, then the
+// output, then the UDP port.
+void AudioReceiver::endRun()
 {
-    _startAgain = true;
-    bool opened = false;
-    for (int left = attempts; left >= 1 && !opened;) {
-        if (checkStop())
-            return false;
-        while (!_startAgain) {
-            if (checkStop())
-                return false;
-            _timer.sleep(retryStepMs);
-        }
-        discardWaiting(net);
-        // The controller's sender may send each attempt from a new port.
-        net.hearNextSender();
-        _serverCmd->sendUdpReady(audioPort);
+    _dec.close();
+    _output.reset();
+    if (_net) {
         try {
-            _dec.init(&net, &aio);
-            opened = true;
-        } catch (const Utils::AdError&) {
-            if (checkStop())
-                return false; // the attempt was given up for the stop
-            // Cleared before the controller hears of the failure, so that
-            // its "startTransmissionAgain" always counts.
-            _startAgain = false;
-            _serverCmd->initTransmissionFailed();
-            --left;
+            reportDrops(_net->drops());
+        } catch (...) {
         }
     }
-    if (!opened || !_dec.isInitialized()) {
-        Utils::printOut("AudioReceiver::threadMain(): client failed to initialize, giving up\n");
-        return false;
-    }
-    return true;
+    _net.reset();
+    _controller.reset();
 }
 
 // The controller sends the stream from its beginning after each "udpReady";
 // whatever waits at the port before that (the rest of a failed attempt's
 // data) would only make the opening fail again. Bounded in time, so a
 // flood cannot hold the run here.
-void AudioReceiver::discardWaiting(Wrappers::Net& net)
+void AudioReceiver::discardWaiting()
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(discardLimitMs);
     while (std::chrono::steady_clock::now() < until && !checkStop()) {
         try {
-            net.receive(_scratch.data(), static_cast<int>(_scratch.size()), 1, 1);
+            _net->receive(_scratch.data(), static_cast<int>(_scratch.size()), 1, 1);
         } catch (const Utils::NetError&) {
             return;
         }

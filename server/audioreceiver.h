@@ -5,21 +5,24 @@
 #include "wrappers/sdl_thread.h"
 #include "wrappers/sdl_timer.h"
 
+#include "server/servercmd.h"
+
 #include <atomic>
+#include <memory>
 #include <vector>
 
-namespace Wrappers {
-class Net;
-}
-
 namespace Server {
-
-class ServerCmd;
 
 // Runs one reception at a time on its own thread: opens the UDP port and
 // the output, announces "udpReady", opens the stream (up to five attempts,
 // each allowed by "startTransmissionAgain") and plays it until stopped.
 // Driven by the command server's signals, delivered on the main thread.
+//
+// Every failure of a run, before or during playback (port 6666 taken, no
+// output, the output failing, the stream not opening), is one failed
+// attempt: the run's own controller hears "initTransmissionFailed", and its
+// "startTransmissionAgain" makes the next attempt, which reopens whatever
+// failed. Five attempts per run.
 class AudioReceiver : public Wrappers::Thread {
 public:
     static constexpr int audioPort = 6666;
@@ -38,9 +41,15 @@ protected:
     void threadMain() override;
 
 private:
-    void receive();
-    bool openStream(Wrappers::Net& net, Wrappers::AudioIO& aio);
-    void discardWaiting(Wrappers::Net& net);
+    enum class Outcome { Stopped, Failed };
+
+    bool mayAttempt();
+    Outcome attempt();
+    bool openNet();
+    bool openOutput();
+    Outcome play();
+    void discardWaiting();
+    void endRun();
 
     ServerCmd* _serverCmd;
     Wrappers::AudioDec _dec;
@@ -48,7 +57,13 @@ private:
     Wrappers::AudioIO _aio;
     Wrappers::Timer _timer;
     std::atomic<bool> _startAgain;
-    std::vector<char> _scratch; // receiver's thread: datagrams thrown away
+
+    // The run's own, on the receiver's thread only.
+    ServerCmd::Controller _controller; // the run's replies go to it alone
+    std::unique_ptr<Wrappers::Net> _net;
+    std::unique_ptr<Wrappers::AudioIO> _output;
+    bool _opened = false; // an attempt of this run opened the stream
+    std::vector<char> _scratch; // datagrams thrown away
 };
 
 } // namespace Server

@@ -91,10 +91,32 @@ void ServerCmd::sendUdpReady(int port)
     queue("udpReady " + std::to_string(port));
 }
 
-uint32_t ServerCmd::controllerHost() const
+ServerCmd::Controller ServerCmd::controller() const
 {
-    const std::shared_ptr<Wrappers::Net> peer = std::atomic_load(&_peer);
+    return std::atomic_load(&_peer);
+}
+
+void ServerCmd::sendUdpReady(int port, const Controller& to)
+{
+    queue("udpReady " + std::to_string(port), to);
+}
+
+void ServerCmd::initTransmissionFailed(const Controller& to)
+{
+    Utils::printOut("ServerCmd::initTransmissionFailed(): initTransmissionFailed\n");
+    queue("initTransmissionFailed", to);
+}
+
+uint32_t ServerCmd::hostOf(const Controller& controller)
+{
+    const std::shared_ptr<Wrappers::Net> peer = controller.lock();
     return peer ? peer->peerHost() : 0;
+}
+
+void ServerCmd::queue(const std::string& cmd, const Controller& to)
+{
+    if (const std::shared_ptr<Wrappers::Net> peer = to.lock())
+        peer->bufferCmd(cmd);
 }
 
 void ServerCmd::initTransmissionFailed()

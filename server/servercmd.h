@@ -26,10 +26,17 @@ public:
     // Any thread: queue a reply for the current controller; dropped when
     // none is connected.
     void sendUdpReady(int port);
-    // Any thread: the current controller's IPv4 address (network byte
-    // order), 0 when none is connected.
-    uint32_t controllerHost() const;
     void initTransmissionFailed();
+
+    // A controller's connection, to address replies to it alone: they are
+    // dropped once it is gone, never sent to whoever came next.
+    using Controller = std::weak_ptr<Wrappers::Net>;
+    // Any thread.
+    Controller controller() const;
+    void sendUdpReady(int port, const Controller& to);
+    void initTransmissionFailed(const Controller& to);
+    // The controller's IPv4 address (network byte order), 0 when gone.
+    static uint32_t hostOf(const Controller& controller);
     void sendReadError();
 
 protected:
@@ -39,6 +46,7 @@ private:
     void serve();
     void parse(const std::string& chunk);
     void queue(const std::string& cmd);
+    static void queue(const std::string& cmd, const Controller& to);
 
     Wrappers::Net _listener;
     // Published by the server thread, read by others; released by whoever

@@ -163,20 +163,3 @@ TEST_F(ReceiverProgram, AStallIsSilenceAndEveryFramePlaysOnceInOrder)
     EXPECT_TRUE(TestHelpers::withoutSilence(recorder.samples()) == TestHelpers::withoutSilence(reference));
     EXPECT_EQ(veldrane->countLines("starter dekoding"), 1);
 }
-
-TEST_F(ReceiverProgram, ATakenAudioPortEndsTheRunButNotTheServer)
-{
-    TcpClient controller;
-    connect(controller);
-    {
-        const TestHelpers::LoopbackSocket other(TestHelpers::LoopbackSocket::Kind::Udp, audioPort, true);
-        ASSERT_TRUE(other.bound());
-        ASSERT_TRUE(controller.send("startTransmission"));
-        expectReply(controller, "initTransmissionFailed ");
-        EXPECT_TRUE(veldrane->waitForStderr("AudioReceiver: cannot receive on UDP port 6666", 3s));
-        ASSERT_TRUE(controller.send("alive 3"));
-        expectReply(controller, "alive 3 ");
-    }
-    ASSERT_TRUE(controller.send("startTransmission"));
-    expectReply(controller, "udpReady 6666 ");
-}
