@@ -1,8 +1,5 @@
 #include "send/send_session.h"
 
-#include "send/ogg_page_reader.h"
-#include "send/pacing_schedule.h"
-#include "send/reply_reader.h"
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
@@ -58,7 +55,10 @@ std::string secondsText(int ms)
 
 SendSession::SendSession(const SessionConfig& config, InputStream& input)
     : _config(config)
+    , _where(config.host + ":" + std::to_string(config.port))
     , _input(input)
+    , _reader(input)
+    , _schedule(config.lead)
 {
 }
 
@@ -76,181 +76,242 @@ SendSession::Result SendSession::run()
 
 SendSession::Result SendSession::loop()
 {
-    const std::string where = _config.host + ":" + std::to_string(_config.port);
+    if (!connect())
+        return _result;
+    _now = Clock::now();
+    _deadline = _now + std::chrono::milliseconds(_config.readyTimeoutMs);
+    _nextAlive = _now;
+    _nextProgress = _now;
+    _start = _now;
+    _control->bufferCmd("startTransmission");
+    while (step()) {
+    }
+    return _result;
+}
+
+bool SendSession::connect()
+{
     if (!resolvable(_config.host)) {
         warn("cannot resolve the host " + _config.host);
-        return Result::NoReceiver;
+        return finish(Result::NoReceiver);
     }
     try {
         _control.reset(new Wrappers::Net());
         _control->setupSend(_config.host, _config.port, Wrappers::ConnectionType::TCP);
     } catch (const Utils::NetError&) {
-        warn("no receiver at " + where + " (cannot connect)");
-        return Result::NoReceiver;
+        warn("no receiver at " + _where + " (cannot connect)");
+        return finish(Result::NoReceiver);
     }
+    return true;
+}
 
-    enum class State { WaitingReady, Streaming, Draining } state = State::WaitingReady;
-    Clock::time_point now = Clock::now();
-    Clock::time_point deadline = now + std::chrono::milliseconds(_config.readyTimeoutMs);
-    Clock::time_point nextAlive = now;
-    Clock::time_point nextProgress = now;
-    Clock::time_point start = now;
-    long aliveCounter = 0;
+bool SendSession::step()
+{
+    _now = Clock::now();
+    if (!sendAlive())
+        return false;
+    reportSilence();
+    if (_state == State::Streaming && !sendDuePages())
+        return false;
+    if (!checkDeadlines())
+        return false;
+    showProgressIfDue();
+    return readReplies();
+}
 
-    OggPageReader reader(_input);
-    PacingSchedule schedule(_config.lead);
-    ReplyReader replies;
-    OggPage page;
-    bool havePage = false;
-    double pageDue = 0;
-    uint32_t pass = 0;
-    bool passHadPages = false;
-    std::vector<unsigned char> batch;
+bool SendSession::finish(Result result)
+{
+    _result = result;
+    return false;
+}
 
-    _control->bufferCmd("startTransmission");
+double SendSession::elapsed() const
+{
+    return std::chrono::duration<double>(_now - _start).count();
+}
 
-    for (;;) {
-        now = Clock::now();
-        if (now >= nextAlive) {
-            _control->bufferCmd("alive " + std::to_string(++aliveCounter));
-            _pendingAlive.push_back({aliveCounter, now});
-            nextAlive += std::chrono::milliseconds(_config.aliveIntervalMs);
-        }
-        try {
-            _control->sendCommands();
-        } catch (const Utils::NetError&) {
-            warn("the connection to " + where + " was lost");
-            return Result::ConnectionLost;
-        }
-        if (!_pendingAlive.empty() && !_silenceReported
-            && now - _pendingAlive.front().sent > std::chrono::milliseconds(_config.aliveSilenceMs)) {
-            warn("no reply to \"alive " + std::to_string(_pendingAlive.front().number) + "\" for "
-                 + std::to_string(_config.aliveSilenceMs / 1000) + " s");
-            _silenceReported = true;
-        }
+bool SendSession::sendAlive()
+{
+    if (_now >= _nextAlive) {
+        _control->bufferCmd("alive " + std::to_string(++_aliveCounter));
+        _pendingAlive.push_back({_aliveCounter, _now});
+        _nextAlive += std::chrono::milliseconds(_config.aliveIntervalMs);
+    }
+    try {
+        _control->sendCommands();
+    } catch (const Utils::NetError&) {
+        warn("the connection to " + _where + " was lost");
+        return finish(Result::ConnectionLost);
+    }
+    return true;
+}
 
-        double elapsed = std::chrono::duration<double>(now - start).count();
-        if (state == State::Streaming) {
-            batch.clear();
-            for (;;) {
-                if (!havePage) {
-                    if (!reader.next(page)) {
-                        if (_config.loop && passHadPages) {
-                            reader.rewind();
-                            ++pass;
-                            passHadPages = false;
-                            continue;
-                        }
-                        state = State::Draining;
-                        break;
-                    }
-                    passHadPages = true;
-                    if (pass > 0)
-                        OggPageReader::setSerial(page, page.serial + pass * serialStep);
-                    pageDue = schedule.due(page);
-                    havePage = true;
-                }
-                if (pageDue > elapsed)
-                    break;
-                batch.insert(batch.end(), page.bytes.begin(), page.bytes.end());
-                havePage = false;
-            }
-            if (!batch.empty()) {
-                try {
-                    _udp->sendData(reinterpret_cast<const char*>(batch.data()), static_cast<int>(batch.size()));
-                } catch (const Utils::NetError&) {
-                    warn("cannot send the stream to " + _config.host + ":" + std::to_string(_udpPort));
-                    return Result::ConnectionLost;
-                }
-                _bytesSent += static_cast<long long>(batch.size());
-            }
-        }
-        if (state == State::Draining && elapsed >= schedule.playEnd() + _config.drainSeconds)
-            return Result::Finished;
-        if (state == State::WaitingReady && now >= deadline) {
-            if (_failures >= receiverAttempts) {
-                warn("the receiver gave up after " + std::to_string(_failures) + " failed attempts to open the stream");
-                return Result::GaveUp;
-            }
-            if (_failures > 0) {
-                warn("the receiver stopped answering after " + std::to_string(_failures)
-                     + " failed attempts to open the stream");
-                return Result::GaveUp;
-            }
-            warn("no receiver answers at " + where + " (no \"udpReady\" within "
-                 + secondsText(_config.readyTimeoutMs) + " s)");
-            return Result::NoReceiver;
-        }
-        if (_config.progress && state != State::WaitingReady && now >= nextProgress) {
-            showProgress(std::min(elapsed, schedule.playEnd()));
-            nextProgress = now + std::chrono::milliseconds(250);
-        }
+void SendSession::reportSilence()
+{
+    if (!_pendingAlive.empty() && !_silenceReported
+        && _now - _pendingAlive.front().sent > std::chrono::milliseconds(_config.aliveSilenceMs)) {
+        warn("no reply to \"alive " + std::to_string(_pendingAlive.front().number) + "\" for "
+             + std::to_string(_config.aliveSilenceMs / 1000) + " s");
+        _silenceReported = true;
+    }
+}
 
-        // Wait for replies until the next thing falls due.
-        Clock::time_point wake = std::min(nextAlive, now + std::chrono::milliseconds(pollMs));
-        if (state == State::Streaming && havePage)
-            wake = std::min(wake, start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(pageDue)));
-        if (state == State::WaitingReady)
-            wake = std::min(wake, deadline);
-        int waitMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count());
-        std::string chunk;
-        try {
-            chunk = _control->recvCmd(std::max(1, waitMs));
-        } catch (const Utils::NetErrorTimeout&) {
-        } catch (const Utils::NetError&) {
-            warn("the connection to " + where + " was lost");
-            return Result::ConnectionLost;
-        }
-        replies.feed(chunk);
-        Reply reply;
-        while (replies.next(reply)) {
-            switch (reply.kind) {
-            case Reply::Kind::UdpReady: {
-                int port = static_cast<int>(reply.value);
-                if (!_udp || port != _udpPort) {
-                    try {
-                        _udp.reset(new Wrappers::Net());
-                        _udp->setupSend(_config.host, port, Wrappers::ConnectionType::UDP);
-                    } catch (const Utils::NetError&) {
-                        _udp.reset();
-                        warn("cannot open a UDP socket towards " + _config.host + ":" + std::to_string(port));
-                        return Result::ConnectionLost;
-                    }
-                    _udpPort = port;
-                }
-                // The receiver drops whatever waited before it said
-                // "udpReady", so every attempt starts from the first byte.
-                ++_attempts;
-                reader.rewind();
-                schedule.reset();
-                havePage = false;
-                pass = 0;
-                passHadPages = false;
-                start = Clock::now();
-                state = State::Streaming;
-                break;
-            }
-            case Reply::Kind::InitTransmissionFailed:
-                ++_failures;
-                warn("the receiver could not open the stream (failed attempt " + std::to_string(_failures) + " of "
-                     + std::to_string(receiverAttempts) + ")");
-                _control->bufferCmd("startTransmissionAgain");
-                state = State::WaitingReady;
-                deadline = Clock::now() + std::chrono::milliseconds(_config.retryTimeoutMs);
-                break;
-            case Reply::Kind::Alive:
-                checkAliveReply(reply.value);
-                break;
-            case Reply::Kind::ReadError:
-                warn("the receiver reports a read error");
-                break;
-            case Reply::Kind::Malformed:
-            case Reply::Kind::Unknown:
-                warn("unexpected reply \"" + reply.text + "\"");
-                break;
-            }
+// Sends every page that is due in one batch; at the end of the input the
+// session drains (or, with --loop, starts the next pass).
+bool SendSession::sendDuePages()
+{
+    _batch.clear();
+    while (nextPage() && _pageDue <= elapsed()) {
+        _batch.insert(_batch.end(), _page.bytes.begin(), _page.bytes.end());
+        _havePage = false;
+    }
+    if (_batch.empty())
+        return true;
+    try {
+        _udp->sendData(reinterpret_cast<const char*>(_batch.data()), static_cast<int>(_batch.size()));
+    } catch (const Utils::NetError&) {
+        warn("cannot send the stream to " + _config.host + ":" + std::to_string(_udpPort));
+        return finish(Result::ConnectionLost);
+    }
+    _bytesSent += static_cast<long long>(_batch.size());
+    return true;
+}
+
+// Makes sure a page waits in _page; false at the end of the input, where
+// the state becomes Draining.
+bool SendSession::nextPage()
+{
+    while (!_havePage) {
+        if (_reader.next(_page)) {
+            _passHadPages = true;
+            if (_pass > 0)
+                OggPageReader::setSerial(_page, _page.serial + _pass * serialStep);
+            _pageDue = _schedule.due(_page);
+            _havePage = true;
+        } else if (_config.loop && _passHadPages) {
+            _reader.rewind();
+            ++_pass;
+            _passHadPages = false;
+        } else {
+            _state = State::Draining;
+            return false;
         }
     }
+    return true;
+}
+
+bool SendSession::checkDeadlines()
+{
+    if (_state == State::Draining && elapsed() >= _schedule.playEnd() + _config.drainSeconds)
+        return finish(Result::Finished);
+    if (_state != State::WaitingReady || _now < _deadline)
+        return true;
+    if (_failures >= receiverAttempts) {
+        warn("the receiver gave up after " + std::to_string(_failures) + " failed attempts to open the stream");
+        return finish(Result::GaveUp);
+    }
+    if (_failures > 0) {
+        warn("the receiver stopped answering after " + std::to_string(_failures)
+             + " failed attempts to open the stream");
+        return finish(Result::GaveUp);
+    }
+    warn("no receiver answers at " + _where + " (no \"udpReady\" within " + secondsText(_config.readyTimeoutMs)
+         + " s)");
+    return finish(Result::NoReceiver);
+}
+
+void SendSession::showProgressIfDue()
+{
+    if (_config.progress && _state != State::WaitingReady && _now >= _nextProgress) {
+        showProgress(std::min(elapsed(), _schedule.playEnd()));
+        _nextProgress = _now + std::chrono::milliseconds(250);
+    }
+}
+
+// The next thing that falls due: an "alive", a page, the deadline for
+// "udpReady", or the next poll for replies.
+SendSession::Clock::time_point SendSession::nextWake() const
+{
+    Clock::time_point wake = std::min(_nextAlive, _now + std::chrono::milliseconds(pollMs));
+    if (_state == State::Streaming && _havePage)
+        wake = std::min(wake, _start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(_pageDue)));
+    if (_state == State::WaitingReady)
+        wake = std::min(wake, _deadline);
+    return wake;
+}
+
+// Waits for replies until the next thing falls due, and handles them.
+bool SendSession::readReplies()
+{
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextWake() - Clock::now());
+    std::string chunk;
+    try {
+        chunk = _control->recvCmd(std::max(1, static_cast<int>(wait.count())));
+    } catch (const Utils::NetErrorTimeout&) {
+    } catch (const Utils::NetError&) {
+        warn("the connection to " + _where + " was lost");
+        return finish(Result::ConnectionLost);
+    }
+    _replies.feed(chunk);
+    Reply reply;
+    while (_replies.next(reply)) {
+        switch (reply.kind) {
+        case Reply::Kind::UdpReady:
+            if (!onUdpReady(static_cast<int>(reply.value)))
+                return false;
+            break;
+        case Reply::Kind::InitTransmissionFailed:
+            onInitTransmissionFailed();
+            break;
+        case Reply::Kind::Alive:
+            checkAliveReply(reply.value);
+            break;
+        case Reply::Kind::ReadError:
+            warn("the receiver reports a read error");
+            break;
+        case Reply::Kind::Malformed:
+        case Reply::Kind::Unknown:
+            warn("unexpected reply \"" + reply.text + "\"");
+            break;
+        }
+    }
+    return true;
+}
+
+bool SendSession::onUdpReady(int port)
+{
+    if (!_udp || port != _udpPort) {
+        try {
+            _udp.reset(new Wrappers::Net());
+            _udp->setupSend(_config.host, port, Wrappers::ConnectionType::UDP);
+        } catch (const Utils::NetError&) {
+            _udp.reset();
+            warn("cannot open a UDP socket towards " + _config.host + ":" + std::to_string(port));
+            return finish(Result::ConnectionLost);
+        }
+        _udpPort = port;
+    }
+    // The receiver drops whatever waited before it said "udpReady", so
+    // every attempt starts from the first byte.
+    ++_attempts;
+    _reader.rewind();
+    _schedule.reset();
+    _havePage = false;
+    _pass = 0;
+    _passHadPages = false;
+    _start = Clock::now();
+    _state = State::Streaming;
+    return true;
+}
+
+void SendSession::onInitTransmissionFailed()
+{
+    ++_failures;
+    warn("the receiver could not open the stream (failed attempt " + std::to_string(_failures) + " of "
+         + std::to_string(receiverAttempts) + ")");
+    _control->bufferCmd("startTransmissionAgain");
+    _state = State::WaitingReady;
+    _deadline = Clock::now() + std::chrono::milliseconds(_config.retryTimeoutMs);
 }
 
 void SendSession::checkAliveReply(long number)

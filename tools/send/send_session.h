@@ -1,11 +1,15 @@
 #pragma once
 
 #include "send/input_stream.h"
+#include "send/ogg_page_reader.h"
+#include "send/pacing_schedule.h"
+#include "send/reply_reader.h"
 
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Wrappers {
 class Net;
@@ -53,18 +57,41 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    // WaitingReady: "startTransmission(Again)" sent, "udpReady" not yet
+    // come; Streaming: pages leave as they fall due; Draining: the last page
+    // left, the receiver plays out what it holds.
+    enum class State { WaitingReady, Streaming, Draining };
+
     struct PendingAlive {
         long number;
         Clock::time_point sent;
     };
 
     Result loop();
+    bool connect();
+    // One pass of the loop: false once the session is over (_result says
+    // why). Each of the following does one concern of a pass, and returns
+    // false when it ends the session.
+    bool step();
+    bool sendAlive();
+    void reportSilence();
+    bool sendDuePages();
+    bool nextPage();
+    bool checkDeadlines();
+    void showProgressIfDue();
+    bool readReplies();
+    bool onUdpReady(int port);
+    void onInitTransmissionFailed();
     void checkAliveReply(long number);
+    Clock::time_point nextWake() const;
+    double elapsed() const; // seconds since the current attempt began
+    bool finish(Result result);
     void warn(const std::string& text);
     void showProgress(double played);
     void endProgress();
 
     SessionConfig _config;
+    std::string _where; // host:port of the control connection, for messages
     InputStream& _input;
     std::unique_ptr<Wrappers::Net> _control;
     std::unique_ptr<Wrappers::Net> _udp;
@@ -72,8 +99,31 @@ private:
     int _attempts = 0;
     int _failures = 0;
     long long _bytesSent = 0;
+    Result _result = Result::Finished;
+
+    // Protocol and deadlines.
+    State _state = State::WaitingReady;
+    Clock::time_point _now;
+    Clock::time_point _deadline;     // for "udpReady", while WaitingReady
+    Clock::time_point _nextAlive;
+    Clock::time_point _nextProgress;
+    Clock::time_point _start;        // of the current attempt
+    long _aliveCounter = 0;
     std::deque<PendingAlive> _pendingAlive;
     bool _silenceReported = false;
+
+    // Pacing: the next page to send and when it is due.
+    OggPageReader _reader;
+    PacingSchedule _schedule;
+    ReplyReader _replies;
+    OggPage _page;
+    bool _havePage = false;
+    double _pageDue = 0;
+    uint32_t _pass = 0;              // of --loop, from 0
+    bool _passHadPages = false;
+    std::vector<unsigned char> _batch;
+
+    // Progress line.
     bool _progressShown = false;
     std::string _lastProgress;
 };
