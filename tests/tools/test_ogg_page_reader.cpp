@@ -1,5 +1,6 @@
 #include "send/input_stream.h"
 #include "send/ogg_page_reader.h"
+#include "send/pacing_schedule.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/ogg_pages.h"
 #include "test_helpers/temp_file.h"
@@ -15,6 +16,7 @@
 using Send::InputStream;
 using Send::OggPage;
 using Send::OggPageReader;
+using Send::PacingSchedule;
 using TestHelpers::Bytes;
 using TestHelpers::TempFile;
 
@@ -202,4 +204,48 @@ TEST(OggPageReader, SetSerialKeepsThePageValid)
 TEST(InputStream, ReportsAFileThatCannotBeOpened)
 {
     EXPECT_THROW(InputStream("/nonexistent/veldrane.ogg"), std::runtime_error);
+}
+
+TEST(OggPageReader, APipePastItsWindowKeepsItsHeaderPagesAndContinuesLive)
+{
+    TestHelpers::OggParams params;
+    params.seconds = 6.0;
+    const Bytes stream = TestHelpers::encodeOgg(params);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::thread writer([&] {
+        EXPECT_EQ(::write(fds[1], stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
+        ::close(fds[1]);
+    });
+    InputStream piped("/dev/fd/" + std::to_string(fds[0]), 4096);
+    OggPageReader reader(piped);
+    std::vector<OggPage> header; // the leading pages without a granule position
+    bool inHeader = true;
+    size_t consumed = 0;
+    OggPage page;
+    while (consumed < 3 * 4096 && reader.next(page)) {
+        consumed += page.bytes.size();
+        inHeader = inHeader && page.granule <= 0;
+        if (inHeader)
+            header.push_back(page);
+    }
+    EXPECT_FALSE(piped.rewindable());
+    EXPECT_EQ(piped.keptBytes(), 0u);
+
+    reader.rewind();
+    const std::vector<OggPage> again = readAll(reader);
+    writer.join();
+    ::close(fds[0]);
+    Bytes expected = concat(header);
+    expected.insert(expected.end(), stream.begin() + static_cast<long>(consumed), stream.end());
+    EXPECT_EQ(concat(again), expected);
+    ASSERT_GT(again.size(), header.size() + 1) << stream.size() << " bytes, " << consumed << " read before";
+    EXPECT_TRUE(again[header.size()].joined);
+
+    // Paced from where it joined, not from the stream's beginning.
+    PacingSchedule schedule(0);
+    for (const OggPage& p : again)
+        schedule.due(p);
+    EXPECT_GT(schedule.playEnd(), 0.0);
+    EXPECT_LT(schedule.playEnd(), params.seconds - 0.1);
 }

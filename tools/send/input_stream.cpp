@@ -9,8 +9,9 @@
 
 namespace Send {
 
-InputStream::InputStream(const std::string& path)
+InputStream::InputStream(const std::string& path, size_t window)
     : _name(path == "-" ? "standard input" : path)
+    , _window(window)
 {
     if (path == "-") {
         _fd = 0;
@@ -24,6 +25,7 @@ InputStream::InputStream(const std::string& path)
     // input) can.
     off_t start = ::lseek(_fd, 0, SEEK_CUR);
     _seekable = start >= 0;
+    _keeping = !_seekable;
     _start = start;
 }
 
@@ -35,7 +37,7 @@ InputStream::~InputStream()
 
 size_t InputStream::read(unsigned char* buf, size_t size)
 {
-    if (!_seekable && _replayPos < _kept.size()) {
+    if (_keeping && _replayPos < _kept.size()) {
         size_t n = std::min(size, _kept.size() - _replayPos);
         std::memcpy(buf, _kept.data() + _replayPos, n);
         _replayPos += n;
@@ -47,7 +49,11 @@ size_t InputStream::read(unsigned char* buf, size_t size)
     } while (n < 0 && errno == EINTR);
     if (n < 0)
         throw std::runtime_error("cannot read " + _name + ": " + std::strerror(errno));
-    if (!_seekable) {
+    if (_keeping && _kept.size() + static_cast<size_t>(n) > _window) {
+        _keeping = false;
+        std::vector<unsigned char>().swap(_kept);
+        _replayPos = 0;
+    } else if (_keeping) {
         _kept.insert(_kept.end(), buf, buf + n);
         _replayPos = _kept.size();
     }
@@ -59,8 +65,10 @@ void InputStream::rewind()
     if (_seekable) {
         if (::lseek(_fd, static_cast<off_t>(_start), SEEK_SET) < 0)
             throw std::runtime_error("cannot rewind " + _name + ": " + std::strerror(errno));
-    } else {
+    } else if (_keeping) {
         _replayPos = 0;
+    } else {
+        throw std::logic_error("cannot rewind " + _name + " past its first bytes");
     }
 }
 

@@ -10,6 +10,9 @@ namespace {
 const size_t readChunk = 4096;
 const size_t pageHeaderSize = 27;
 const size_t vorbisIdSize = 30;
+// A link's header pages are a few kilobytes; comments with pictures can
+// make them larger, but not without bound.
+const size_t maxHeaderBytes = 1 << 20;
 
 uint32_t le32(const unsigned char* p)
 {
@@ -54,6 +57,37 @@ OggPageReader::~OggPageReader()
 }
 
 bool OggPageReader::next(OggPage& page)
+{
+    if (_replaying && _replayAt < _header.size()) {
+        page = _header[_replayAt++];
+        return true;
+    }
+    _replaying = false;
+    if (!readPage(page))
+        return false;
+    if (!_in.seekable())
+        keepHeader(page);
+    page.joined = _joinNext;
+    _joinNext = false;
+    return true;
+}
+
+void OggPageReader::keepHeader(const OggPage& page)
+{
+    if (page.bos && page.sampleRate > 0 && !page.truncated) {
+        _header.assign(1, page);
+        _headerBytes = page.bytes.size();
+        _collecting = true;
+    } else if (_collecting && page.serial == _header.front().serial) {
+        _collecting = page.granule <= 0 && !page.truncated && _headerBytes + page.bytes.size() <= maxHeaderBytes;
+        if (_collecting) {
+            _header.push_back(page);
+            _headerBytes += page.bytes.size();
+        }
+    }
+}
+
+bool OggPageReader::readPage(OggPage& page)
 {
     for (;;) {
         ogg_page og;
@@ -108,10 +142,18 @@ bool OggPageReader::next(OggPage& page)
 
 void OggPageReader::rewind()
 {
+    _skipped = 0;
+    if (!_in.rewindable()) {
+        _replaying = true;
+        _replayAt = 0;
+        _joinNext = true;
+        return;
+    }
     _in.rewind();
     ogg_sync_reset(&_sync);
     _eof = false;
-    _skipped = 0;
+    _replaying = false;
+    _joinNext = false;
 }
 
 void OggPageReader::setSerial(OggPage& page, uint32_t serial)

@@ -22,11 +22,17 @@ struct OggPage {
     // 0 for every other page.
     long sampleRate = 0;
     int channels = 0;
+    // The first page after a live input's header pages were handed out
+    // again: the pages between them and this one were skipped.
+    bool joined = false;
 };
 
 // Cuts the input into Ogg pages: finds the capture pattern, checks each
 // page's checksum (libogg), skips bytes that belong to no page, and hands
-// out an unfinished last page as a truncated one.
+// out an unfinished last page as a truncated one. Of an input that cannot
+// seek (a pipe) it keeps the header pages of the current link, the pages
+// from its BOS page to its first page with a granule position, to hand them
+// out again once the input cannot go back to its beginning any more.
 class OggPageReader {
 public:
     explicit OggPageReader(InputStream& in);
@@ -36,8 +42,11 @@ public:
 
     // False at the end of the input. Read errors throw std::runtime_error.
     bool next(OggPage& page);
-    // Back to the input's first byte.
+    // Back to the input's first byte; for an input that cannot go back,
+    // the header pages of the current link, then on from where it is.
     void rewind();
+    // Whether rewind() goes back to the first byte.
+    bool rewindsToStart() const { return _in.rewindable(); }
 
     // Bytes skipped since the last rewind because they belonged to no page.
     size_t skippedBytes() const { return _skipped; }
@@ -47,10 +56,19 @@ public:
     static void setSerial(OggPage& page, uint32_t serial);
 
 private:
+    bool readPage(OggPage& page);
+    void keepHeader(const OggPage& page);
+
     InputStream& _in;
     ogg_sync_state _sync;
     bool _eof = false;
     size_t _skipped = 0;
+    std::vector<OggPage> _header; // of the current link, for a live input
+    size_t _headerBytes = 0;
+    bool _collecting = false;     // the current link's header is not complete yet
+    bool _replaying = false;
+    size_t _replayAt = 0;
+    bool _joinNext = false;
 };
 
 } // namespace Send

@@ -12,7 +12,9 @@ namespace Send {
 // Each Vorbis BOS page starts a link whose granules restart at 0 and whose
 // rate comes from its identification header; a link's time continues where
 // the previous link ended. Pages without a granule, truncated pages and
-// pages of other logical streams are due with the page before them.
+// pages of other logical streams are due with the page before them. After
+// a joined page (a live input continued after its header pages) the first
+// granule position counts as the start of the link.
 class PacingSchedule {
 public:
     explicit PacingSchedule(double leadSeconds);
@@ -29,6 +31,8 @@ private:
     long _rate = 0;        // 0 until the first Vorbis BOS page
     uint32_t _serial = 0;
     int64_t _granule = 0;  // highest granule of the current link so far
+    int64_t _granuleBase = 0; // the granule at which the link's time starts
+    bool _joining = false; // the next granule becomes _granuleBase
     double _lastDue = 0;
 };
 

@@ -188,7 +188,7 @@ bool SendSession::nextPage()
                 OggPageReader::setSerial(_page, _page.serial + _pass * serialStep);
             _pageDue = _schedule.due(_page);
             _havePage = true;
-        } else if (_config.loop && _passHadPages) {
+        } else if (_config.loop && _passHadPages && _reader.rewindsToStart()) {
             _reader.rewind();
             ++_pass;
             _passHadPages = false;
@@ -292,7 +292,8 @@ bool SendSession::onUdpReady(int port)
         _udpPort = port;
     }
     // The receiver drops whatever waited before it said "udpReady", so
-    // every attempt starts from the first byte.
+    // every attempt starts from the first byte (a live input: from its
+    // header pages, then on from where it is).
     ++_attempts;
     _reader.rewind();
     _schedule.reset();
