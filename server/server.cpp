@@ -2,9 +2,11 @@
 #include "server/servercmd.h"
 #include "utils/console.h"
 #include "utils/observer.h"
+#include "utils/ports.h"
 #include "wrappers/sdl_timer.h"
 
 #include <csignal>
+#include <string>
 
 int main()
 {
@@ -13,9 +15,9 @@ int main()
     std::signal(SIGPIPE, SIG_IGN);
     Utils::lineBufferConsole();
 
-    Server::ServerCmd serverCmd(8888);
+    Server::ServerCmd serverCmd(Utils::controlPort);
     serverCmd.startThread();
-    Utils::printOut("lytter på port 8888\n");
+    Utils::printOut("lytter på port " + std::to_string(Utils::controlPort) + "\n");
 
     Server::AudioReceiver audioReceiver(&serverCmd);
 

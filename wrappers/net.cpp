@@ -51,8 +51,8 @@ Net::Net(NetImplementation* i)
 {
     // Owned from here on, so that a failed initialisation does not leak it.
     std::unique_ptr<NetImplementation> impl(i);
-    MutexLock lock(_initMutex);
     {
+        // Nets are constructed on several threads; the library is set up once.
         std::lock_guard<std::mutex> libraryLock(libraryMutex());
         if (!_initialized) {
             initLocked();

@@ -58,7 +58,6 @@ private:
     // throws Utils::NetErrorInit on failure.
     static void initLibrary();
 
-    Mutex _initMutex;
     std::unique_ptr<NetImplementation> _impl;
     std::deque<std::string> _cmds;
     Mutex _cmdMutex;

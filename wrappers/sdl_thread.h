@@ -10,10 +10,19 @@ struct ThreadHandle;
 
 // Base of a worker thread with a cooperative stop. The worker polls
 // checkStop() at its own safe points and returns from threadMain().
+//
+// The contract for a subclass:
+// - Its destructor calls stopThread() before anything else. ~Thread() runs
+//   after the subclass's members are gone and its threadMain() is no longer
+//   reachable, too late for a worker that still uses them.
+// - Nothing is deleted through a Thread*: the destructor is not virtual, and
+//   protected so that the compiler refuses it.
+// - One controlling thread calls startThread() and stopThread(); the worker
+//   never calls stopThread() (it would wait for itself).
+// - threadMain() may return on its own; startThread() then starts a new
+//   worker. An exception leaving threadMain() ends the process.
 class Thread {
 public:
-    Thread();
-    ~Thread();
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
@@ -24,6 +33,8 @@ public:
     void stopThread();
 
 protected:
+    Thread();
+    ~Thread(); // stops a worker still running, as a last resort
     virtual void threadMain() = 0;
     // Worker thread: true once a stop has been requested.
     bool checkStop();

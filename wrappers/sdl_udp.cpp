@@ -59,6 +59,8 @@ void SDLUDP::setupSend(std::string host, int port)
     SDLNet_ResolveHost(&_address, host.c_str(), static_cast<Uint16>(port));
     _sock = SDLNet_UDP_Open(0);
     if (!_sock) {
+        // Console texts are matched exactly by those who read the logs; this
+        // one has always carried the "yarr".
         std::printf("SDLNet_UDP_Open: yarr %s\n", SDL_GetError());
         throw Utils::NetErrorCreateSocket();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "utils/ports.h"
+
 #include <string>
 
 namespace Send {
@@ -14,7 +16,7 @@ public:
     static std::string usage();
 
     std::string host;
-    int port = 8888;
+    int port = Utils::controlPort;
     std::string path; // "-" for standard input
     double lead = 1.0;
     bool loop = false;

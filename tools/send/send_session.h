@@ -4,6 +4,7 @@
 #include "send/ogg_page_reader.h"
 #include "send/pacing_schedule.h"
 #include "send/reply_reader.h"
+#include "utils/ports.h"
 
 #include <chrono>
 #include <deque>
@@ -19,7 +20,7 @@ namespace Send {
 
 struct SessionConfig {
     std::string host;
-    int port = 8888;
+    int port = Utils::controlPort;
     double lead = 1.0;
     bool loop = false;
     bool progress = false;       // the "\r" line on standard output
