@@ -30,7 +30,7 @@ suite() {
     shift
     echo "== $(basename "$dir")"
     "$root/scripts/build.sh" "$dir" "$@"
-    ctest --test-dir "$dir" -j2 --output-on-failure --timeout 600
+    ctest --test-dir "$dir" -j2 --output-on-failure
 }
 
 case "$mode" in

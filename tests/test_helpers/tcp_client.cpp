@@ -1,6 +1,10 @@
 #include "test_helpers/tcp_client.h"
 
+#include "test_helpers/wait.h"
+
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,6 +60,16 @@ bool TcpClient::send(const std::string& bytes)
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+bool TcpClient::waitDelivered(std::chrono::milliseconds timeout)
+{
+    return waitFor(
+        [this] {
+            int unacknowledged = 0;
+            return _fd >= 0 && ioctl(_fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+        },
+        timeout);
 }
 
 bool TcpClient::fill(std::chrono::steady_clock::time_point deadline)

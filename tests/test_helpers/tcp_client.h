@@ -22,6 +22,9 @@ public:
     bool connect(int port, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
     // Sends all bytes (zero bytes included); false on any error.
     bool send(const std::string& bytes);
+    // Waits until the peer's socket has taken every byte sent (none is left
+    // unacknowledged), so that a burst is whole before the peer reads.
+    bool waitDelivered(std::chrono::milliseconds timeout);
     // Closes the socket (also done by the destructor).
     void close();
     bool isOpen() const { return _fd >= 0; }

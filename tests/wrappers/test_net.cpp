@@ -106,7 +106,7 @@ TEST_F(NetTcpTest, ReceivedChunks)
 
     ASSERT_TRUE(_client.send(std::string(300, 'x')));
     // Both halves of the burst are there before the first read.
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(_client.waitDelivered(5s));
     const std::string first = _peer->recvCmd(1000);
     EXPECT_LE(first.size(), 256u);
     std::string all = first;

@@ -55,7 +55,7 @@ TEST_F(SDLTCPTest, ABurstLongerThanTheRequestComesInPieces)
     for (int i = 0; i < 300; ++i)
         burst += static_cast<char>('a' + i % 26);
     ASSERT_TRUE(_client.send(burst));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(_client.waitDelivered(5s));
     const std::string first = receive(1000);
     EXPECT_LE(first.size(), 256u);
     std::string all = first;
