@@ -44,7 +44,7 @@ void Thread::startThread()
 
 void Thread::stopThread()
 {
-    bool running;
+    bool running = false;
     {
         MutexLock lock(_runningMutex);
         running = _running;

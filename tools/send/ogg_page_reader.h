@@ -60,7 +60,7 @@ private:
     void keepHeader(const OggPage& page);
 
     InputStream& _in;
-    ogg_sync_state _sync;
+    ogg_sync_state _sync{};
     bool _eof = false;
     size_t _skipped = 0;
     std::vector<OggPage> _header; // of the current link, for a live input

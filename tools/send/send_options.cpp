@@ -97,7 +97,8 @@ bool SendOptions::parse(int argc, const char* const* argv)
         if (arg == "--help" || arg == "-h") {
             _help = true;
             return true;
-        } else if (arg == "--loop") {
+        }
+        if (arg == "--loop") {
             loop = true;
         } else if (arg == "--quiet" || arg == "-q") {
             progress = false;

@@ -96,7 +96,7 @@ bool SendSession::connect()
         return finish(Result::NoReceiver);
     }
     try {
-        _control.reset(new Wrappers::Net());
+        _control = std::make_unique<Wrappers::Net>();
         _control->setupSend(_config.host, _config.port, Wrappers::ConnectionType::TCP);
     } catch (const Utils::NetError&) {
         warn("no receiver at " + _where + " (cannot connect)");
@@ -282,7 +282,7 @@ bool SendSession::onUdpReady(int port)
 {
     if (!_udp || port != _udpPort) {
         try {
-            _udp.reset(new Wrappers::Net());
+            _udp = std::make_unique<Wrappers::Net>();
             _udp->setupSend(_config.host, port, Wrappers::ConnectionType::UDP);
         } catch (const Utils::NetError&) {
             _udp.reset();

@@ -64,7 +64,7 @@ private:
     enum class State { WaitingReady, Streaming, Draining };
 
     struct PendingAlive {
-        long number;
+        long number = 0;
         Clock::time_point sent;
     };
 
