@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, then the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then under
+# ThreadSanitizer; then checks the format and runs clang-tidy on the
+# program sources this branch changed.
 #
-#   scripts/test.sh           normal and address/undefined (what CI runs)
+#   scripts/test.sh           all of that (what CI runs)
 #   scripts/test.sh normal    the normal build only
 #   scripts/test.sh address   AddressSanitizer and UndefinedBehaviorSanitizer only
 #   scripts/test.sh thread    ThreadSanitizer only
+#   scripts/test.sh style     the format check and clang-tidy only
 #
 # Tests play to and record from a PulseAudio null sink of their own, which
 # this script starts and stops.
@@ -33,16 +36,28 @@ suite() {
     ctest --test-dir "$dir" -j2 --output-on-failure
 }
 
+# After the suites, so that a format slip does not hide a failing test.
+style() {
+    echo "== format"
+    "$root/scripts/format.sh" check
+    echo "== clang-tidy"
+    [ -f "$root/build/compile_commands.json" ] || "$root/scripts/build.sh" "$root/build"
+    "$root/scripts/tidy.sh"
+}
+
 case "$mode" in
 all)
     suite "$root/build"
     suite "$root/build-asan" -DVELDRANE_SANITIZE=address
+    suite "$root/build-tsan" -DVELDRANE_SANITIZE=thread
+    style
     ;;
 normal) suite "$root/build" ;;
 address) suite "$root/build-asan" -DVELDRANE_SANITIZE=address ;;
 thread) suite "$root/build-tsan" -DVELDRANE_SANITIZE=thread ;;
+style) style ;;
 *)
-    echo "usage: scripts/test.sh [all|normal|address|thread]" >&2
+    echo "usage: scripts/test.sh [all|normal|address|thread|style]" >&2
     exit 2
     ;;
 esac
