@@ -133,11 +133,11 @@ void ChildProcess::readLoop(int fd, Stream stream)
         _linesChanged.notify_all();
     }
     close(fd);
-    if (!partial.empty()) {
-        std::lock_guard<std::mutex> lock(_linesMutex);
+    std::lock_guard<std::mutex> lock(_linesMutex);
+    if (!partial.empty())
         _lines.push_back(Line{stream, partial});
-        _linesChanged.notify_all();
-    }
+    --_openPipes;
+    _linesChanged.notify_all();
 }
 
 bool ChildProcess::matches(const Line& line, const std::string& substring, Stream stream) const
@@ -222,6 +222,11 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds timeout)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    // The readers may still hold the last lines the child wrote; they reach
+    // end of file soon after it ended (unless something it started keeps
+    // the pipes open, which the deadline covers).
+    std::unique_lock<std::mutex> lock(_linesMutex);
+    _linesChanged.wait_until(lock, deadline, [this] { return _openPipes == 0; });
     return true;
 }
 

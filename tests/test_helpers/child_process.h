@@ -57,7 +57,8 @@ public:
     // Sends SIGTERM, waits up to grace, then SIGKILL; reaps the child and
     // returns its wait status. Harmless when it has already ended.
     int terminate(std::chrono::milliseconds grace = std::chrono::milliseconds(3000));
-    // Waits for the child to end on its own; returns false at the deadline.
+    // Waits for the child to end on its own, and for the last of its output
+    // to be read; returns false at the deadline.
     bool waitForExit(std::chrono::milliseconds timeout);
     // Wait status once the child has been reaped, -1 before.
     int status();
@@ -80,6 +81,7 @@ private:
     mutable std::mutex _linesMutex;
     std::condition_variable _linesChanged;
     std::vector<Line> _lines;
+    int _openPipes = 2; // not yet at end of file; guarded by _linesMutex
     std::atomic<bool> _stopReading{false};
 
     std::thread _outReader;
