@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs clang-tidy-14 (.clang-tidy) on the program's C++ sources that this
 # branch changed since it left BASE (default: main), or, on BASE itself, in
-# its last commit. Headers are checked through the sources that include them.
+# its last commit. A changed header is checked through its own source.
 # Needs a configured build/ (scripts/build.sh) for compile_commands.json.
 #
 #   scripts/tidy.sh [BASE]
@@ -15,16 +15,12 @@ from=$(git merge-base HEAD "$base" 2>/dev/null || git rev-parse HEAD~1)
 if [ "$from" = "$(git rev-parse HEAD)" ]; then
     from=$(git rev-parse HEAD~1)
 fi
-# Sources changed, and sources that include a changed header.
+# Sources changed, and the sources of changed headers.
 mapfile -t changed < <(git diff --name-only --diff-filter=d "$from" -- server utils wrappers tools \
     | grep -E '\.(cpp|h)$' || true)
 sources=()
 for f in "${changed[@]}"; do
-    case "$f" in
-    *.cpp) sources+=("$f") ;;
-    *.h) mapfile -t -O "${#sources[@]}" sources < <(git grep -l -F -e "#include \"${f#*/}\"" -e "#include \"$f\"" \
-             -- 'server/*.cpp' 'utils/*.cpp' 'wrappers/*.cpp' 'tools/*.cpp' || true) ;;
-    esac
+    if [ -f "${f%.*}.cpp" ]; then sources+=("${f%.*}.cpp"); fi
 done
 mapfile -t sources < <(printf '%s\n' "${sources[@]}" | sort -u | grep -v '^$' || true)
 if [ "${#sources[@]}" -eq 0 ]; then
