@@ -37,6 +37,8 @@ public:
     void initTransmissionFailed(const Controller& to);
     // The controller's IPv4 address (network byte order), 0 when gone.
     static uint32_t hostOf(const Controller& controller);
+    // "readerror" belongs to the controllers' vocabulary, but read errors
+    // stay on the receiver's console: nothing sends it.
     void sendReadError();
 
 protected:
