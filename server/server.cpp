@@ -6,10 +6,55 @@
 #include "wrappers/sdl_timer.h"
 
 #include <csignal>
+#include <cstdio>
 #include <string>
 
-int main()
+namespace {
+
+constexpr int exitUsage = 2;
+
+const char* const usage =
+    "Usage: veldrane [--help | --version]\n"
+    "Plays a live Ogg Vorbis stream on the local sound server. A controller\n"
+    "connects to TCP port 8888 and sends \"startTransmission\"; the stream then\n"
+    "arrives in UDP datagrams on port 6666. It runs until it is killed, with a\n"
+    "trace of what happens on the console. See veldrane(1).\n"
+    "\n"
+    "Options:\n"
+    "  --help      this text\n"
+    "  --version   the version\n"
+    "\n"
+    "Exit status: 0 after --help or --version, 2 for any other argument;\n"
+    "without arguments it serves until it is killed.\n";
+
+// The receiver is configured by nothing; these two only answer questions.
+// Returns the exit status when the command line was answered here, or -1
+// to go on and serve.
+int answerCommandLine(int argc, char** argv)
 {
+    if (argc == 1)
+        return -1;
+    const std::string arg = argv[1];
+    if (argc == 2 && arg == "--help") {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && arg == "--version") {
+        std::fputs("veldrane " VELDRANE_VERSION "\n", stdout);
+        return 0;
+    }
+    Utils::printErr(argc == 2 ? "veldrane: unknown argument " + arg + " (see veldrane --help)\n"
+                              : std::string("veldrane: too many arguments (see veldrane --help)\n"));
+    return exitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (const int status = answerCommandLine(argc, argv); status >= 0)
+        return status;
+
     // A reply written to a controller that has just gone must fail as an
     // error the command server handles, not end the process.
     std::signal(SIGPIPE, SIG_IGN);

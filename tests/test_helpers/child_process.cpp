@@ -242,4 +242,16 @@ int ChildProcess::terminate(std::chrono::milliseconds grace)
     return status();
 }
 
+Finished runToEnd(const std::string& program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& extraEnv, std::chrono::milliseconds timeout)
+{
+    ChildProcess child(program, args, extraEnv);
+    Finished result;
+    if (child.waitForExit(timeout) && WIFEXITED(child.status()))
+        result.exitCode = WEXITSTATUS(child.status());
+    result.out = child.lines(ChildProcess::Stream::Out);
+    result.err = child.lines(ChildProcess::Stream::Err);
+    return result;
+}
+
 } // namespace TestHelpers

@@ -88,4 +88,14 @@ private:
     std::thread _errReader;
 };
 
+// A program run to its end, for programs that answer and exit.
+struct Finished {
+    int exitCode = -1; // -1 when it did not exit normally before the deadline
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+Finished runToEnd(const std::string& program, const std::vector<std::string>& args = {},
+                  const std::vector<std::string>& extraEnv = {},
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(30000));
+
 } // namespace TestHelpers
