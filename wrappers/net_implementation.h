@@ -17,6 +17,10 @@ public:
     virtual void setupListen(int port) = 0;
     virtual void setupSend(std::string host, int port) = 0;
     virtual int sendData(const char* data, int len) = 0;
+    // Hands over as much of data as the transport takes without waiting
+    // and returns how much that was (0 when it takes nothing now); failures
+    // throw Utils::NetErrorSend. A transport that cannot tell sends it all.
+    virtual int sendSome(const char* data, int len) { return sendData(data, len); }
     // Reads at most size * count bytes, after waiting at most timeout ms
     // for data when timeout > 0. Returns at least 1; failures throw.
     virtual int receive(void* buf, int size, int count, int timeout) = 0;

@@ -21,8 +21,11 @@ public:
     void setupListen(int port) override;
     void setupSend(std::string host, int port) override;
     int sendData(const char* data, int len) override;
+    int sendSome(const char* data, int len) override;
     int receive(void* buf, int size, int count, int timeout) override;
-    // Polls once a second; returns null as soon as giveUp says so.
+    // Polls once a second; returns null as soon as giveUp says so. The
+    // peer's connection is probed while idle, so that a peer whose host
+    // has vanished fails its reads within about 30 s.
     NetImplementation* accept(const std::function<bool()>& giveUp) override;
 
     // Waits at most timeout ms for the socket to become readable.
@@ -32,6 +35,8 @@ public:
 
 private:
     void open(const char* host, int port);
+    int descriptor() const;
+    void keepAlive();
 
     IPaddress _address;
     TCPsocket _sock;
