@@ -1,10 +1,12 @@
 #include "server/audioreceiver.h"
 #include "server/servercmd.h"
 #include "utils/console.h"
+#include "utils/errors.h"
 #include "utils/observer.h"
 #include "wrappers/sdl_timer.h"
 
 #include <csignal>
+#include <memory>
 
 int main()
 {
@@ -13,11 +15,17 @@ int main()
     std::signal(SIGPIPE, SIG_IGN);
     Utils::lineBufferConsole();
 
-    Server::ServerCmd serverCmd(8888);
-    serverCmd.startThread();
+    std::unique_ptr<Server::ServerCmd> serverCmd;
+    try {
+        serverCmd = std::make_unique<Server::ServerCmd>(8888);
+    } catch (const Utils::NetErrorInit&) {
+        Utils::printErr("veldrane: cannot listen on TCP port 8888 (in use by another program?)\n");
+        return 1;
+    }
+    serverCmd->startThread();
     Utils::printOut("lytter på port 8888\n");
 
-    Server::AudioReceiver audioReceiver(&serverCmd);
+    Server::AudioReceiver audioReceiver(serverCmd.get());
 
     Wrappers::Timer timer;
     for (;;) {
