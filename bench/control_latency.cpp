@@ -150,13 +150,15 @@ int main(int argc, char** argv)
     std::vector<double> alive, echoRtt;
     for (int i = 0; i < 20; ++i) {
         auto t0 = Clock::now();
-        controller.send("alive 1");
+        // Ended by a separator, as controllers end their words: a word
+        // without one ends only after a 100 ms pause.
+        controller.send("alive 1 ");
         if (controller.readBytes(8, 5s) != "alive 1 ")
             std::fprintf(stderr, "bad alive reply\n");
         alive.push_back(ms(Clock::now() - t0));
         t0 = Clock::now();
-        echoClient.send("alive 1");
-        echoClient.readBytes(7, 5s);
+        echoClient.send("alive 1 ");
+        echoClient.readBytes(8, 5s);
         echoRtt.push_back(ms(Clock::now() - t0));
     }
     std::printf("(b) alive round trip: median %.2f ms over 20  | baseline loopback echo: %.3f ms\n",

@@ -38,8 +38,6 @@ void ControlParser::read(const std::string& chunk, std::vector<Command>& command
 {
     _splitter.read(chunk, _words);
     interpret(_words, commands);
-    if (chunk.size() < WordSplitter::readLimit && _aliveWaiting)
-        answerAlive(0, commands);
 }
 
 void ControlParser::pause(std::vector<Command>& commands)

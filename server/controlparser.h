@@ -20,11 +20,11 @@ struct Command {
 // number that begins the next word: an optional sign and decimal digits,
 // clamped to the signed 32-bit range; what follows the digits in that word
 // is read as a word of its own, and a next word without digits is answered
-// with 0 and read as a word of its own. The end of a read that did not
-// fill the read limit, or a pause, also answers a waiting "alive" with 0.
+// with 0 and read as a word of its own. A pause before the next word
+// answers a waiting "alive" with 0.
 class ControlParser {
 public:
-    // Append the commands that this read, or this pause, completes.
+    // Append the commands that these bytes, or this pause, complete.
     void read(const std::string& chunk, std::vector<Command>& commands);
     void pause(std::vector<Command>& commands);
     // Whether a later read may still complete something: a pause is worth

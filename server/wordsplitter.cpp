@@ -34,8 +34,6 @@ void WordSplitter::read(const std::string& chunk, std::vector<Word>& words)
         else
             add(c);
     }
-    if (chunk.size() < readLimit)
-        finish(words);
 }
 
 void WordSplitter::pause(std::vector<Word>& words)

@@ -15,13 +15,12 @@ struct Word {
 };
 
 // Cuts the bytes of the control channel into words. Separators are the
-// whitespace characters and the zero byte. A read that filled the read
-// limit may end inside a word; that word is finished by the next read,
-// unless a pause (a wait that found nothing) comes first. A shorter read
-// always ends its last word.
+// whitespace characters and the zero byte. A word ends at a separator or
+// at a pause (a wait for bytes that found none); where the reads of the
+// connection happen to end does not matter, since a controller's bytes
+// reach us cut at arbitrary places.
 class WordSplitter {
 public:
-    static constexpr size_t readLimit = 256;
     static constexpr size_t keptBytes = 64;
 
     static bool isSeparator(char c);
@@ -29,9 +28,9 @@ public:
     // \xNN, and "..." after a cut word.
     static std::string shown(const Word& word);
 
-    // Appends the words that this read finishes to words.
+    // Appends the words that these bytes finish to words.
     void read(const std::string& chunk, std::vector<Word>& words);
-    // Appends the word a full read left open, if any.
+    // Appends the word left open by the reads before, if any.
     void pause(std::vector<Word>& words);
     bool wordOpen() const { return _open; }
 
