@@ -7,6 +7,7 @@ packages=(
     build-essential cmake pkg-config libgtest-dev
     libsdl1.2-dev libsdl-net1.2-dev libvorbis-dev libogg-dev librtaudio-dev libsoxr-dev
     pulseaudio pulseaudio-utils
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, then the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of
+# every fuzz target.
 #
-#   scripts/test.sh           normal and address/undefined (what CI runs)
+#   scripts/test.sh           normal, address/undefined and fuzz (what CI runs)
 #   scripts/test.sh normal    the normal build only
 #   scripts/test.sh address   AddressSanitizer and UndefinedBehaviorSanitizer only
 #   scripts/test.sh thread    ThreadSanitizer only
+#   scripts/test.sh fuzz      each fuzz target for 60 s (scripts/fuzz.sh)
 #
 # Tests play to and record from a PulseAudio null sink of their own, which
 # this script starts and stops.
@@ -37,12 +39,14 @@ case "$mode" in
 all)
     suite "$root/build"
     suite "$root/build-asan" -DVELDRANE_SANITIZE=address
+    "$root/scripts/fuzz.sh" all 60
     ;;
 normal) suite "$root/build" ;;
 address) suite "$root/build-asan" -DVELDRANE_SANITIZE=address ;;
 thread) suite "$root/build-tsan" -DVELDRANE_SANITIZE=thread ;;
+fuzz) "$root/scripts/fuzz.sh" all 60 ;;
 *)
-    echo "usage: scripts/test.sh [all|normal|address|thread]" >&2
+    echo "usage: scripts/test.sh [all|normal|address|thread|fuzz]" >&2
     exit 2
     ;;
 esac
