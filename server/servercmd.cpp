@@ -19,6 +19,7 @@ ServerCmd::ServerCmd(int port)
 ServerCmd::~ServerCmd()
 {
     // The worker uses the members below; it must be gone before they are.
+    _stopping.raise();
     stopThread();
 }
 
@@ -78,7 +79,7 @@ void ServerCmd::queue(const std::string& cmd)
 void ServerCmd::threadMain()
 {
     while (!checkStop()) {
-        std::shared_ptr<Wrappers::Net> peer(_listener.accept([this] { return checkStop(); }));
+        std::shared_ptr<Wrappers::Net> peer(_listener.acceptUntil(_stopping));
         if (!peer)
             return;
         _parser = ControlParser();

@@ -4,6 +4,7 @@
 #include "utils/observer.h"
 #include "wrappers/net.h"
 #include "wrappers/sdl_thread.h"
+#include "wrappers/wakeup.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,9 @@ private:
     static void queue(const std::string& cmd, const Controller& to);
 
     Wrappers::Net _listener;
+    // Raised by the destructor: ends the wait for a controller at once,
+    // without the server thread waking to look for it.
+    Wrappers::Wakeup _stopping;
     // Published by the server thread, read by others; released by whoever
     // drops the last reference, so a replaced connection is closed once no
     // thread is queueing on it. Accessed only with std::atomic_load/store.

@@ -159,6 +159,16 @@ Net* Net::accept(const std::function<bool()>& giveUp)
     return new Net(peer.release());
 }
 
+Net* Net::acceptUntil(const Wakeup& stop)
+{
+    if (!_impl)
+        return nullptr;
+    std::unique_ptr<NetImplementation> peer(_impl->acceptUntil(stop));
+    if (!peer && stop.raised())
+        return nullptr;
+    return new Net(peer.release());
+}
+
 int Net::receive(void* buf, int size, int count, int timeout)
 {
     if (!_impl)

@@ -49,6 +49,8 @@ public:
     // A new heap Net for the next peer (the caller owns it), or null when
     // giveUp said so first.
     Net* accept(const std::function<bool()>& giveUp = {});
+    // The same, giving up once stop is raised.
+    Net* acceptUntil(const Wakeup& stop);
     int receive(void* buf, int size, int count, int timeout);
     int sendData(const char* data, int len);
 

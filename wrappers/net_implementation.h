@@ -1,6 +1,7 @@
 #pragma once
 
 #include "wrappers/sender_drops.h"
+#include "wrappers/wakeup.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,12 @@ public:
     // A transport for one accepted peer, or null where there is nothing to
     // accept. Blocks until a peer connects or giveUp (when given) says so.
     virtual NetImplementation* accept(const std::function<bool()>& giveUp) = 0;
+    // The same, giving up once stop is raised; a transport that waits
+    // between attempts sleeps on stop rather than waking to look at it.
+    virtual NetImplementation* acceptUntil(const Wakeup& stop)
+    {
+        return accept([&stop] { return stop.raised(); });
+    }
 
     // Which senders a datagram listener hears; see SDLUDP. Transports that
     // have no senders to choose ignore them.

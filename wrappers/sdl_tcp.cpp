@@ -78,25 +78,41 @@ void SDLTCP::setupSend(std::string host, int port)
 
 NetImplementation* SDLTCP::accept(const std::function<bool()>& giveUp)
 {
+    const Timer timer;
+    return acceptEverySecond(giveUp, [&] {
+        // With a giveUp the pause is taken in slices so that a stop is seen
+        // quickly.
+        if (!giveUp) {
+            timer.sleep(1000);
+            return false;
+        }
+        for (int slept = 0; slept < 1000; slept += 50) {
+            if (giveUp())
+                return true;
+            timer.sleep(50);
+        }
+        return false;
+    });
+}
+
+NetImplementation* SDLTCP::acceptUntil(const Wakeup& stop)
+{
+    return acceptEverySecond([&stop] { return stop.raised(); }, [&stop] { return stop.wait(1000); });
+}
+
+NetImplementation* SDLTCP::acceptEverySecond(const std::function<bool()>& giveUp,
+                                             const std::function<bool()>& pause)
+{
     if (!_sock)
         return nullptr;
     auto peer = std::make_unique<SDLTCP>();
     while (!peer->_sock) {
         if (giveUp && giveUp())
             return nullptr;
-        Timer timer;
         peer->_sock = SDLNet_TCP_Accept(_sock);
-        // The pause follows every attempt, the successful one too. With a
-        // giveUp it is taken in slices so that a stop is seen quickly.
-        if (!giveUp) {
-            timer.sleep(1000);
-            continue;
-        }
-        for (int slept = 0; slept < 1000; slept += 50) {
-            if (giveUp())
-                return nullptr;
-            timer.sleep(50);
-        }
+        // The pause follows every attempt, the successful one too.
+        if (pause())
+            return nullptr;
     }
     peer->set = SDLNet_AllocSocketSet(2);
     SDLNet_TCP_AddSocket(peer->set, peer->_sock);

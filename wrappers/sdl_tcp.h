@@ -27,6 +27,8 @@ public:
     // peer's connection is probed while idle, so that a peer whose host
     // has vanished fails its reads within about 30 s.
     NetImplementation* accept(const std::function<bool()>& giveUp) override;
+    // Sleeps on stop between the attempts: no wake-up but the attempts.
+    NetImplementation* acceptUntil(const Wakeup& stop) override;
 
     // Waits at most timeout ms for the socket to become readable.
     void sel(int timeout);
@@ -35,6 +37,10 @@ public:
 
 private:
     void open(const char* host, int port);
+    // One attempt a second, unless giveUp says so before it; pause() takes
+    // the second after each attempt and says whether to give up.
+    NetImplementation* acceptEverySecond(const std::function<bool()>& giveUp,
+                                         const std::function<bool()>& pause);
     int descriptor() const;
     void keepAlive();
 
