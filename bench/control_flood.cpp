@@ -101,6 +101,7 @@ void report(const char* name, long idle, long peak, long after, size_t sent, dou
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     const size_t bytes = static_cast<size_t>(argc > 1 ? std::atof(argv[1]) : 50.0) * 1000000;
     const std::string path = argc > 2 ? argv[2] : VELDRANE_BINARY_DIR "/veldrane";
     const pid_t pid = startQuiet(path);
