@@ -1,16 +1,13 @@
 // locks: ports
 #include "test_helpers/child_process.h"
 #include "test_helpers/flood.h"
+#include "test_helpers/loopback.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/wait.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -210,18 +207,12 @@ TEST(ControlProgram, FloodsOfWordsLeaveMemoryBoundedAndEveryAliveAnsweredInOrder
 
 TEST(ControlProgram, PortInUseEndsWithOneLineAndStatusOne)
 {
-    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(holder, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(8888);
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(holder, 1), 0);
+    TestHelpers::LoopbackSocket holder(TestHelpers::LoopbackSocket::Kind::Tcp, 8888, true);
+    ASSERT_TRUE(holder.bound());
+    ASSERT_TRUE(holder.listen());
 
     ChildProcess program(binary);
     ASSERT_TRUE(program.waitForExit(10s));
-    ::close(holder);
     ASSERT_TRUE(WIFEXITED(program.status())) << "ended by signal " << WTERMSIG(program.status());
     EXPECT_EQ(WEXITSTATUS(program.status()), 1);
     const auto errors = program.lines(ChildProcess::Stream::Err);
