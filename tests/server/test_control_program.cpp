@@ -200,8 +200,12 @@ TEST(ControlProgram, FloodsOfWordsLeaveMemoryBoundedAndEveryAliveAnsweredInOrder
     EXPECT_TRUE(replies == aliveRun(100, number - 100)) << "replies differ from the requests";
     sample();
 
-    // Generous: the point is that it does not grow with the flood.
+    // Generous: the point is that it does not grow with the flood. A
+    // sanitizer's allocator keeps freed memory for a while, so its figure
+    // says nothing about ours.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     EXPECT_LT(peak - idle, 8 * 1024) << "idle " << idle << " KiB, peak " << peak << " KiB";
+#endif
     EXPECT_EQ(program.countLines("connection broken"), 0);
 }
 
