@@ -99,7 +99,7 @@ void ServerCmd::serve()
             try {
                 _parser.read(peer->recvCmd(receiveTimeout), _commands);
             } catch (const Utils::NetErrorTimeout&) {
-                // A pause ends whatever a full read left unfinished.
+                // A pause ends a word or an "alive" left open.
                 if (_parser.waiting())
                     _parser.pause(_commands);
             }
