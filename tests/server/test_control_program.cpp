@@ -1,16 +1,21 @@
 // locks: ports
 #include "test_helpers/child_process.h"
 #include "test_helpers/flood.h"
-#include "test_helpers/loopback.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/wait.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -211,9 +216,17 @@ TEST(ControlProgram, FloodsOfWordsLeaveMemoryBoundedAndEveryAliveAnsweredInOrder
 
 TEST(ControlProgram, PortInUseEndsWithOneLineAndStatusOne)
 {
-    TestHelpers::LoopbackSocket holder(TestHelpers::LoopbackSocket::Kind::Tcp, 8888, true);
-    ASSERT_TRUE(holder.bound());
-    ASSERT_TRUE(holder.listen());
+    // Held as a server holds it: SO_REUSEADDR, so that connections of
+    // earlier tests still in TIME_WAIT do not keep us from holding it.
+    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(holder, 0);
+    const int on = 1;
+    setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(8888);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&any), sizeof any), 0) << std::strerror(errno);
+    ASSERT_EQ(listen(holder, 4), 0);
 
     ChildProcess program(binary);
     ASSERT_TRUE(program.waitForExit(10s));
@@ -225,6 +238,7 @@ TEST(ControlProgram, PortInUseEndsWithOneLineAndStatusOne)
               1);
     EXPECT_EQ(program.countLines("veldrane: cannot listen on TCP port 8888"), 1);
     EXPECT_EQ(program.countLines("lytter på port 8888"), 0);
+    ::close(holder);
 }
 
 } // namespace
