@@ -3,7 +3,10 @@
 //   (a) connect to "ServerCmd: koblet til" on its console, vs. connect to
 //       accept() of a bare loopback listener;
 //   (b) "alive 1" round trip, vs. a bare loopback TCP echo;
-//   (c) open descriptors of the process before and after N reconnections.
+//   (c) open descriptors of the process before and after N reconnections;
+//   (d) wake-ups per second of each of its threads while no controller is
+//       connected, vs. the design's floor: the main loop's 20 passes a
+//       second, the command server's one accept attempt a second.
 // Usage: bench_control_latency [reconnections=1000] [path to veldrane]
 // Uses port 8888: run under flock /tmp/veldrane-ports.lock, or alone in a
 // network namespace of its own: unshare -n sh -c 'ip link set lo up; ...'.
@@ -42,6 +45,36 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Voluntary context switches of each thread of pid, in thread id order.
+std::vector<long> wakeUps(pid_t pid)
+{
+    std::vector<std::pair<long, long>> byThread;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir)
+        return {};
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        FILE* f = std::fopen((tasks + "/" + e->d_name + "/status").c_str(), "r");
+        if (!f)
+            continue;
+        char line[256];
+        long switches = -1;
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &switches) == 1)
+                break;
+        std::fclose(f);
+        byThread.emplace_back(std::atol(e->d_name), switches);
+    }
+    closedir(dir);
+    std::sort(byThread.begin(), byThread.end());
+    std::vector<long> result;
+    for (const auto& t : byThread)
+        result.push_back(t.second);
+    return result;
 }
 
 int openDescriptors(pid_t pid)
@@ -150,13 +183,15 @@ int main(int argc, char** argv)
     std::vector<double> alive, echoRtt;
     for (int i = 0; i < 20; ++i) {
         auto t0 = Clock::now();
-        controller.send("alive 1");
+        // Ended by a separator, as controllers end their words: a word
+        // without one ends only after a 100 ms pause.
+        controller.send("alive 1 ");
         if (controller.readBytes(8, 5s) != "alive 1 ")
             std::fprintf(stderr, "bad alive reply\n");
         alive.push_back(ms(Clock::now() - t0));
         t0 = Clock::now();
-        echoClient.send("alive 1");
-        echoClient.readBytes(7, 5s);
+        echoClient.send("alive 1 ");
+        echoClient.readBytes(8, 5s);
         echoRtt.push_back(ms(Clock::now() - t0));
     }
     std::printf("(b) alive round trip: median %.2f ms over 20  | baseline loopback echo: %.3f ms\n",
@@ -188,5 +223,15 @@ int main(int argc, char** argv)
     const int fdAfter = openDescriptors(program.pid());
     std::printf("(c) open descriptors: %d before, %d after %d reconnections (running: %s)\n", fdBefore,
                 fdAfter, reconnections, program.isRunning() ? "yes" : "no");
+
+    // (d) idle wake-ups, no controller connected.
+    constexpr int idleSeconds = 10;
+    const std::vector<long> before = wakeUps(program.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const std::vector<long> after = wakeUps(program.pid());
+    std::printf("(d) idle wake-ups per second by thread:");
+    for (size_t i = 0; i < before.size() && i < after.size(); ++i)
+        std::printf(" %.1f", static_cast<double>(after[i] - before[i]) / idleSeconds);
+    std::printf("  | floor: main 20, command server 1\n");
     return 0;
 }

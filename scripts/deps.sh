@@ -8,6 +8,8 @@ packages=(
     libsdl1.2-dev libsdl-net1.2-dev libvorbis-dev libogg-dev librtaudio-dev libsoxr-dev
     pulseaudio pulseaudio-utils
     clang-format-14 clang-tidy-14
+    # the fuzz targets
+    clang libclang-rt-14-dev
     # the PipeWire test, the manual pages' test, the package
     pipewire pipewire-pulse wireplumber dbus-daemon man-db dpkg-dev
 )

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, then the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then under
-# ThreadSanitizer; then checks the format and runs clang-tidy on the
-# program sources this branch changed.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of
+# every fuzz target; then checks the format and runs clang-tidy on the
+# program sources this branch changed. ThreadSanitizer is a mode of its
+# own: with it the command would take longer than CI's 20 minutes.
 #
-#   scripts/test.sh           all of that (what CI runs)
+#   scripts/test.sh           all of that but thread (what CI runs)
 #   scripts/test.sh normal    the normal build only
 #   scripts/test.sh address   AddressSanitizer and UndefinedBehaviorSanitizer only
 #   scripts/test.sh thread    ThreadSanitizer only
+#   scripts/test.sh fuzz      each fuzz target for 60 s (scripts/fuzz.sh)
 #   scripts/test.sh style     the format check and clang-tidy only
 #
 # Tests play to and record from a PulseAudio null sink of their own, which
@@ -49,15 +51,16 @@ case "$mode" in
 all)
     suite "$root/build"
     suite "$root/build-asan" -DVELDRANE_SANITIZE=address
-    suite "$root/build-tsan" -DVELDRANE_SANITIZE=thread
+    "$root/scripts/fuzz.sh" all 60
     style
     ;;
 normal) suite "$root/build" ;;
 address) suite "$root/build-asan" -DVELDRANE_SANITIZE=address ;;
 thread) suite "$root/build-tsan" -DVELDRANE_SANITIZE=thread ;;
+fuzz) "$root/scripts/fuzz.sh" all 60 ;;
 style) style ;;
 *)
-    echo "usage: scripts/test.sh [all|normal|address|thread|style]" >&2
+    echo "usage: scripts/test.sh [all|normal|address|thread|fuzz|style]" >&2
     exit 2
     ;;
 esac

@@ -1,12 +1,14 @@
 #include "server/audioreceiver.h"
 #include "server/servercmd.h"
 #include "utils/console.h"
+#include "utils/errors.h"
 #include "utils/observer.h"
 #include "utils/ports.h"
 #include "wrappers/sdl_timer.h"
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -60,11 +62,18 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     Utils::lineBufferConsole();
 
-    Server::ServerCmd serverCmd(Utils::controlPort);
-    serverCmd.startThread();
-    Utils::printOut("lytter på port " + std::to_string(Utils::controlPort) + "\n");
+    const std::string port = std::to_string(Utils::controlPort);
+    std::unique_ptr<Server::ServerCmd> serverCmd;
+    try {
+        serverCmd = std::make_unique<Server::ServerCmd>(Utils::controlPort);
+    } catch (const Utils::NetErrorInit&) {
+        Utils::printErr("veldrane: cannot listen on TCP port " + port + " (in use by another program?)\n");
+        return 1;
+    }
+    serverCmd->startThread();
+    Utils::printOut("lytter på port " + port + "\n");
 
-    Server::AudioReceiver audioReceiver(&serverCmd);
+    Server::AudioReceiver audioReceiver(serverCmd.get());
 
     Wrappers::Timer timer;
     for (;;) {

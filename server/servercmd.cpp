@@ -3,86 +3,23 @@
 #include "utils/console.h"
 #include "utils/errors.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <limits>
-
 namespace Server {
 
 namespace {
 
 constexpr int receiveTimeout = 100;
-constexpr size_t readLimit = 256;
-// Longest run kept from a full read for the next one; a longer run without
-// whitespace is parsed as it is.
-constexpr size_t carryLimit = 64;
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Reads the number after "alive" from pos: whitespace, an optional sign,
-// decimal digits, up to the first character that cannot continue it.
-// Returns false, leaving pos after the whitespace, when no digit follows.
-bool parseNumber(const std::string& text, size_t& pos, int32_t& value)
-{
-    size_t p = pos;
-    while (p < text.size() && isSpace(text[p]))
-        ++p;
-    pos = p;
-    bool negative = false;
-    if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
-        negative = text[p] == '-';
-        ++p;
-    }
-    if (p >= text.size() || text[p] < '0' || text[p] > '9')
-        return false;
-    const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                   : std::numeric_limits<int32_t>::max();
-    int64_t magnitude = 0;
-    while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
-        magnitude = std::min<int64_t>(magnitude * 10 + (text[p] - '0'), limit);
-        ++p;
-    }
-    value = static_cast<int32_t>(negative ? -magnitude : magnitude);
-    pos = p;
-    return true;
-}
-
-// For a read that filled the whole buffer: where the part starts that may
-// continue in the next read (an unfinished last word, or a last word
-// "alive" still waiting for its number). text.size() when there is none.
-size_t carryStart(const std::string& text)
-{
-    const size_t end = text.size();
-    size_t keep = end;
-    if (!isSpace(text.back())) {
-        size_t start = end;
-        while (start > 0 && !isSpace(text[start - 1]))
-            --start;
-        if (end - start > carryLimit)
-            return end;
-        keep = start;
-    }
-    size_t wordEnd = keep;
-    while (wordEnd > 0 && isSpace(text[wordEnd - 1]))
-        --wordEnd;
-    size_t wordStart = wordEnd;
-    while (wordStart > 0 && !isSpace(text[wordStart - 1]))
-        --wordStart;
-    if (text.compare(wordStart, wordEnd - wordStart, "alive") == 0 && end - wordStart <= carryLimit)
-        keep = wordStart;
-    return keep;
-}
 
 } // namespace
 
-ServerCmd::ServerCmd(int port) : _port(port) {}
+ServerCmd::ServerCmd(int port)
+{
+    _listener.setupListen(port, Wrappers::ConnectionType::TCP);
+}
 
 ServerCmd::~ServerCmd()
 {
     // The worker uses the members below; it must be gone before they are.
+    _stopping.raise();
     stopThread();
 }
 
@@ -141,12 +78,11 @@ void ServerCmd::queue(const std::string& cmd)
 
 void ServerCmd::threadMain()
 {
-    _listener.setupListen(_port, Wrappers::ConnectionType::TCP);
     while (!checkStop()) {
-        std::shared_ptr<Wrappers::Net> peer(_listener.accept([this] { return checkStop(); }));
+        std::shared_ptr<Wrappers::Net> peer(_listener.acceptUntil(_stopping));
         if (!peer)
             return;
-        _carry.clear();
+        _parser = ControlParser();
         std::atomic_store(&_peer, peer);
         Utils::printOut("ServerCmd: koblet til\n");
         serve();
@@ -161,19 +97,20 @@ void ServerCmd::serve()
     for (;;) {
         try {
             try {
-                parse(peer->recvCmd(receiveTimeout));
+                _parser.read(peer->recvCmd(receiveTimeout), _commands);
             } catch (const Utils::NetErrorTimeout&) {
-                // A pause ends whatever a full read left unfinished.
-                if (!_carry.empty())
-                    parse("");
+                // A pause ends a word or an "alive" left open.
+                if (_parser.waiting())
+                    _parser.pause(_commands);
             }
+            obey(peer);
             peer->sendCommands();
         } catch (const Utils::NetErrorSend&) {
             // The read found the connection closed or failed, the wait
-            // failed, or a reply could not be sent: all mean a lost
-            // controller. Dropping our reference closes the connection once
-            // no other thread is queueing on it; replies queued from now on
-            // are dropped.
+            // failed, or the controller does not take its replies: all mean
+            // a lost controller. Dropping our reference closes the
+            // connection once no other thread is queueing on it; replies
+            // queued from now on are dropped.
             _connectionBrokenSignal(0);
             Utils::printOut("connection broken\n");
             std::atomic_store(&_peer, std::shared_ptr<Wrappers::Net>());
@@ -184,41 +121,26 @@ void ServerCmd::serve()
     }
 }
 
-// Server thread. A full read may end inside a word; that part is kept and
-// parsed in front of the next chunk. An empty chunk parses what was kept.
-void ServerCmd::parse(const std::string& chunk)
+// Server thread.
+void ServerCmd::obey(const std::shared_ptr<Wrappers::Net>& peer)
 {
-    std::string text = _carry + chunk;
-    _carry.clear();
-    if (chunk.size() == readLimit) {
-        const size_t keep = carryStart(text);
-        _carry = text.substr(keep);
-        text.erase(keep);
-    }
-
-    size_t pos = 0;
-    for (;;) {
-        while (pos < text.size() && isSpace(text[pos]))
-            ++pos;
-        if (pos >= text.size())
-            break;
-        const size_t start = pos;
-        while (pos < text.size() && !isSpace(text[pos]))
-            ++pos;
-        const std::string word = text.substr(start, pos - start);
-
-        if (word == "startTransmission") {
+    for (const Command& command : _commands) {
+        switch (command.kind) {
+        case Command::Kind::Start:
             _startTransmissionSignal(0);
-        } else if (word == "startTransmissionAgain") {
+            break;
+        case Command::Kind::Again:
             _startTransmissionAgainSignal(0);
-        } else if (word == "alive") {
-            int32_t value = 0;
-            parseNumber(text, pos, value);
-            queue("alive " + std::to_string(value));
-        } else {
-            Utils::printErr("ServerCmd: Ukjent signal: " + word + "\n");
+            break;
+        case Command::Kind::Alive:
+            peer->bufferCmd("alive " + std::to_string(command.value));
+            break;
+        case Command::Kind::Unknown:
+            Utils::printErr("ServerCmd: Ukjent signal: " + WordSplitter::shown(command.word) + "\n");
+            break;
         }
     }
+    _commands.clear();
 }
 
 } // namespace Server

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "server/controlparser.h"
 #include "utils/observer.h"
 #include "wrappers/net.h"
 #include "wrappers/sdl_thread.h"
+#include "wrappers/wakeup.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Server {
 
@@ -15,13 +18,18 @@ namespace Server {
 // other threads back to it.
 class ServerCmd : public Wrappers::Thread {
 public:
+    // Opens the listening socket, so that a port in use fails here, on the
+    // constructing thread (Utils::NetErrorCreateSocket), not on the worker.
     explicit ServerCmd(int port);
     ~ServerCmd();
 
     // Constructed in this order, so delivered in this order within a pass.
-    Utils::Signal _startTransmissionAgainSignal;
-    Utils::Signal _startTransmissionSignal;
-    Utils::Signal _connectionBrokenSignal;
+    // Repeated raises waiting for the same pass count as one: each of them
+    // asks for a state, not for an action per raise, and a flood of words
+    // must not grow the queues.
+    Utils::Signal _startTransmissionAgainSignal{Utils::Signal::Pending::OnePerValue};
+    Utils::Signal _startTransmissionSignal{Utils::Signal::Pending::OnePerValue};
+    Utils::Signal _connectionBrokenSignal{Utils::Signal::Pending::OnePerValue};
 
     // Any thread: queue a reply for the current controller; dropped when
     // none is connected.
@@ -46,17 +54,22 @@ protected:
 
 private:
     void serve();
-    void parse(const std::string& chunk);
+    void obey(const std::shared_ptr<Wrappers::Net>& peer);
     void queue(const std::string& cmd);
     static void queue(const std::string& cmd, const Controller& to);
 
     Wrappers::Net _listener;
+    // Raised by the destructor: ends the wait for a controller at once,
+    // without the server thread waking to look for it.
+    Wrappers::Wakeup _stopping;
     // Published by the server thread, read by others; released by whoever
     // drops the last reference, so a replaced connection is closed once no
     // thread is queueing on it. Accessed only with std::atomic_load/store.
     std::shared_ptr<Wrappers::Net> _peer;
-    int _port;
-    std::string _carry; // unfinished word of a full read, server thread only
+    // Server thread only: the current controller's words, and the commands
+    // of one read (kept for its capacity).
+    ControlParser _parser;
+    std::vector<Command> _commands;
 };
 
 } // namespace Server

@@ -1,11 +1,13 @@
 #include "utils/observer.h"
 
+#include <algorithm>
+
 namespace Utils {
 
 std::list<Signal*> Signal::signals;
 Wrappers::Mutex Signal::signalsMutex;
 
-Signal::Signal()
+Signal::Signal(Pending pending) : _keep(pending)
 {
     Wrappers::MutexLock lock(signalsMutex);
     signals.push_back(this);
@@ -20,6 +22,9 @@ Signal::~Signal()
 void Signal::operator()(int value)
 {
     Wrappers::MutexLock lock(_pendingMutex);
+    if (_keep == Pending::OnePerValue
+        && std::find(_pending.begin(), _pending.end(), value) != _pending.end())
+        return;
     _pending.push_back(value);
 }
 
@@ -32,16 +37,17 @@ void Signal::run()
 
 void Signal::_run()
 {
-    // The queue lock is held across the handlers, so an emission made
-    // meanwhile waits and is delivered in the next pass, after these.
-    Wrappers::MutexLock pendingLock(_pendingMutex);
-    while (!_pending.empty()) {
+    {
+        Wrappers::MutexLock pendingLock(_pendingMutex);
+        _delivering.swap(_pending);
+    }
+    while (!_delivering.empty()) {
         {
             Wrappers::MutexLock connectionsLock(_connectionsMutex);
             for (auto& connection : _connections)
-                connection->emit(_pending.front());
+                connection->emit(_delivering.front());
         }
-        _pending.pop_front();
+        _delivering.pop_front();
     }
 }
 

@@ -29,13 +29,20 @@ private:
 // main thread delivers every queued value to the connected member
 // functions inside Signal::run().
 //
-// Lock order: signalsMutex, then a signal's _pendingMutex, then its
-// _connectionsMutex. Handlers run with all three held, so a handler must
-// not emit the signal being delivered, connect, or create or destroy a
-// signal.
+// Lock order: signalsMutex, then one of a signal's two locks, never both.
+// Values are taken out of the queue before their handlers run, so an
+// emitting thread never waits for a handler, and a value emitted meanwhile
+// is delivered in the next pass. Handlers run with signalsMutex and the
+// signal's _connectionsMutex held, so a handler must not connect, or create
+// or destroy a signal.
 class Signal {
 public:
-    Signal();
+    // How emissions that wait for the same pass are kept: every one, or one
+    // per value (a signal that stands for a state rather than an event,
+    // whose queue must stay small however often it is raised).
+    enum class Pending { Every, OnePerValue };
+
+    explicit Signal(Pending pending = Pending::Every);
     ~Signal();
     Signal(const Signal&) = delete;
     Signal& operator=(const Signal&) = delete;
@@ -60,8 +67,10 @@ private:
 
     std::list<std::unique_ptr<_ConnectionBase>> _connections;
     Wrappers::Mutex _connectionsMutex;
+    const Pending _keep;
     std::deque<int> _pending;
     Wrappers::Mutex _pendingMutex;
+    std::deque<int> _delivering; // main thread only
 
     static std::list<Signal*> signals;
     static Wrappers::Mutex signalsMutex;

@@ -86,29 +86,67 @@ void Net::setupSend(std::string host, int port, ConnectionType type)
 void Net::bufferCmd(std::string cmd)
 {
     MutexLock lock(_cmdMutex);
+    const size_t framed = cmd.size() + 1;
+    if (_overflowed || _unsent + framed > unsentLimit) {
+        _overflowed = true;
+        return;
+    }
+    _unsent += framed;
     _cmds.push_back(std::move(cmd));
 }
 
 void Net::sendCommands()
 {
-    MutexLock lock(_cmdMutex);
-    if (_cmds.empty())
+    takeQueued();
+    if (_sending.empty())
         return;
     if (!_impl)
         throw Utils::NetErrorSend();
+    const int sent = _impl->sendSome(_sending.data(), static_cast<int>(_sending.size()));
+    noteProgress(sent);
+}
+
+// Owning thread: moves the queue into _sending under the lock, which is
+// released before anything is sent.
+void Net::takeQueued()
+{
+    MutexLock lock(_cmdMutex);
+    if (_overflowed) {
+        Utils::printErr("Net::sendCommands(): more than " + std::to_string(unsentLimit)
+                        + " bytes wait for the peer\n");
+        throw Utils::NetErrorSend();
+    }
+    if (_sending.empty() && !_cmds.empty())
+        _lastTaken = std::chrono::steady_clock::now();
     for (const std::string& cmd : _cmds) {
-        const std::string framed = cmd + " ";
-        _impl->sendData(framed.data(), static_cast<int>(framed.size()));
+        _sending += cmd;
+        _sending += ' ';
     }
     _cmds.clear();
 }
 
+void Net::noteProgress(int sent)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (sent > 0) {
+        _sending.erase(0, static_cast<size_t>(sent));
+        _lastTaken = now;
+        MutexLock lock(_cmdMutex);
+        _unsent -= static_cast<size_t>(sent);
+        return;
+    }
+    if (now - _lastTaken > std::chrono::milliseconds(stallLimitMs)) {
+        Utils::printErr("Net::sendCommands(): the peer took nothing for "
+                        + std::to_string(stallLimitMs / 1000) + " s\n");
+        throw Utils::NetErrorSend();
+    }
+}
+
 std::string Net::recvCmd(int timeout)
 {
-    char buffer[256 + 1];
-    const int n = receive(buffer, 256, 1, timeout);
-    buffer[n] = '\0';
-    return std::string(buffer);
+    char buffer[256];
+    const int n = receive(buffer, sizeof buffer, 1, timeout);
+    return std::string(buffer, static_cast<size_t>(n));
 }
 
 Net* Net::accept(const std::function<bool()>& giveUp)
@@ -117,6 +155,16 @@ Net* Net::accept(const std::function<bool()>& giveUp)
         return nullptr;
     std::unique_ptr<NetImplementation> peer(_impl->accept(giveUp));
     if (!peer && giveUp && giveUp())
+        return nullptr;
+    return new Net(peer.release());
+}
+
+Net* Net::acceptUntil(const Wakeup& stop)
+{
+    if (!_impl)
+        return nullptr;
+    std::unique_ptr<NetImplementation> peer(_impl->acceptUntil(stop));
+    if (!peer && stop.raised())
         return nullptr;
     return new Net(peer.release());
 }

@@ -3,6 +3,8 @@
 #include "wrappers/net_implementation.h"
 #include "wrappers/sdl_mutex.h"
 
+#include <chrono>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -25,18 +27,30 @@ public:
     void setupListen(int port, ConnectionType type);
     void setupSend(std::string host, int port, ConnectionType type);
 
-    // Any thread.
+    // Most bytes of commands that may wait for the peer, and the longest
+    // time the peer may take none of them, before the connection counts as
+    // broken: a peer that does not read must not hold memory or a thread.
+    static constexpr size_t unsentLimit = 64 * 1024;
+    static constexpr int stallLimitMs = 2000;
+
+    // Any thread; never waits for the network. A command that would pass
+    // unsentLimit is dropped and the connection counts as broken.
     void bufferCmd(std::string cmd);
-    // Owning thread: sends each queued command followed by one space, one
-    // send per command, oldest first.
+    // Owning thread: hands the queued commands, each followed by one space,
+    // oldest first, to the transport as far as it takes them without
+    // waiting; the rest waits for the next call. Throws Utils::NetErrorSend
+    // when the connection counts as broken: a send failed, unsentLimit was
+    // passed, or nothing was taken for stallLimitMs.
     void sendCommands();
     // Owning thread: one read of at most 256 bytes after waiting at most
-    // timeout ms; the text ends at the first zero byte.
+    // timeout ms, zero bytes included.
     std::string recvCmd(int timeout);
 
     // A new heap Net for the next peer (the caller owns it), or null when
     // giveUp said so first.
     Net* accept(const std::function<bool()>& giveUp = {});
+    // The same, giving up once stop is raised.
+    Net* acceptUntil(const Wakeup& stop);
     int receive(void* buf, int size, int count, int timeout);
     int sendData(const char* data, int len);
 
@@ -58,9 +72,20 @@ private:
     // throws Utils::NetErrorInit on failure.
     static void initLibrary();
 
+    void takeQueued();
+    void noteProgress(int sent);
+
     std::unique_ptr<NetImplementation> _impl;
+
+    // Guarded by _cmdMutex, which is never held while sending.
     std::deque<std::string> _cmds;
+    size_t _unsent = 0; // bytes in _cmds and _sending
+    bool _overflowed = false;
     Mutex _cmdMutex;
+
+    // Owning thread only.
+    std::string _sending; // taken from _cmds, not yet taken by the transport
+    std::chrono::steady_clock::time_point _lastTaken;
 
     static bool _initialized;
 };

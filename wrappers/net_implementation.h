@@ -1,6 +1,7 @@
 #pragma once
 
 #include "wrappers/sender_drops.h"
+#include "wrappers/wakeup.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,12 +18,22 @@ public:
     virtual void setupListen(int port) = 0;
     virtual void setupSend(std::string host, int port) = 0;
     virtual int sendData(const char* data, int len) = 0;
+    // Hands over as much of data as the transport takes without waiting
+    // and returns how much that was (0 when it takes nothing now); failures
+    // throw Utils::NetErrorSend. A transport that cannot tell sends it all.
+    virtual int sendSome(const char* data, int len) { return sendData(data, len); }
     // Reads at most size * count bytes, after waiting at most timeout ms
     // for data when timeout > 0. Returns at least 1; failures throw.
     virtual int receive(void* buf, int size, int count, int timeout) = 0;
     // A transport for one accepted peer, or null where there is nothing to
     // accept. Blocks until a peer connects or giveUp (when given) says so.
     virtual NetImplementation* accept(const std::function<bool()>& giveUp) = 0;
+    // The same, giving up once stop is raised; a transport that waits
+    // between attempts sleeps on stop rather than waking to look at it.
+    virtual NetImplementation* acceptUntil(const Wakeup& stop)
+    {
+        return accept([&stop] { return stop.raised(); });
+    }
 
     // Which senders a datagram listener hears; see SDLUDP. Transports that
     // have no senders to choose ignore them.

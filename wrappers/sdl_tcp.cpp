@@ -6,11 +6,39 @@
 #include "wrappers/sdl_socket_wait.h"
 #include "wrappers/sdl_timer.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace Wrappers {
+
+namespace {
+
+// SDL_net keeps every socket behind the same first two fields, which its
+// socket sets rely on: the ready flag its header shows, then the system's
+// descriptor. We need the descriptor for what SDL_net does not offer:
+// sends that never wait, and keepalive probes.
+struct SocketHead {
+    int ready;
+    int channel;
+};
+
+// Keepalive probes after 10 s of silence, every 5 s, 4 unanswered ones
+// ending the connection; the same bound for data that is never
+// acknowledged.
+constexpr int keepIdleS = 10;
+constexpr int keepIntervalS = 5;
+constexpr int keepCount = 4;
+constexpr unsigned int unacknowledgedLimitMs = 30000;
+
+} // namespace
 
 SDLTCP::SDLTCP() : _address{}, _sock(nullptr), set(nullptr)
 {
@@ -50,29 +78,75 @@ void SDLTCP::setupSend(std::string host, int port)
 
 NetImplementation* SDLTCP::accept(const std::function<bool()>& giveUp)
 {
+    const Timer timer;
+    return acceptEverySecond(giveUp, [&] {
+        // With a giveUp the pause is taken in slices so that a stop is seen
+        // quickly.
+        if (!giveUp) {
+            timer.sleep(1000);
+            return false;
+        }
+        for (int slept = 0; slept < 1000; slept += 50) {
+            if (giveUp())
+                return true;
+            timer.sleep(50);
+        }
+        return false;
+    });
+}
+
+NetImplementation* SDLTCP::acceptUntil(const Wakeup& stop)
+{
+    return acceptEverySecond([&stop] { return stop.raised(); }, [&stop] { return stop.wait(1000); });
+}
+
+NetImplementation* SDLTCP::acceptEverySecond(const std::function<bool()>& giveUp,
+                                             const std::function<bool()>& pause)
+{
     if (!_sock)
         return nullptr;
     auto peer = std::make_unique<SDLTCP>();
     while (!peer->_sock) {
         if (giveUp && giveUp())
             return nullptr;
-        Timer timer;
         peer->_sock = SDLNet_TCP_Accept(_sock);
-        // The pause follows every attempt, the successful one too. With a
-        // giveUp it is taken in slices so that a stop is seen quickly.
-        if (!giveUp) {
-            timer.sleep(1000);
-            continue;
-        }
-        for (int slept = 0; slept < 1000; slept += 50) {
-            if (giveUp())
-                return nullptr;
-            timer.sleep(50);
-        }
+        // The pause follows every attempt, the successful one too.
+        if (pause())
+            return nullptr;
     }
     peer->set = SDLNet_AllocSocketSet(2);
     SDLNet_TCP_AddSocket(peer->set, peer->_sock);
+    peer->keepAlive();
     return peer.release();
+}
+
+// -1, after a line, if what should be the descriptor is not a socket: a
+// build against another SDL_net then still works, with sends that wait.
+int SDLTCP::descriptor() const
+{
+    const int fd = reinterpret_cast<const SocketHead*>(_sock)->channel;
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) {
+        std::printf("SDLTCP: no socket descriptor behind SDL_net's socket\n");
+        return -1;
+    }
+    return fd;
+}
+
+void SDLTCP::keepAlive()
+{
+    const int fd = descriptor();
+    if (fd < 0)
+        return;
+    const int on = 1;
+    const bool ok = setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0
+                    && setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepIdleS, sizeof keepIdleS) == 0
+                    && setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &keepIntervalS, sizeof keepIntervalS) == 0
+                    && setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepCount, sizeof keepCount) == 0
+                    && setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedLimitMs,
+                                  sizeof unacknowledgedLimitMs) == 0;
+    if (!ok)
+        std::printf("SDLTCP: keepalive not set: %s\n", std::strerror(errno));
 }
 
 void SDLTCP::sel(int timeout)
@@ -94,6 +168,24 @@ int SDLTCP::receive(void* buf, int size, int count, int timeout)
     if (n <= 0)
         throw Utils::NetErrorFault();
     return n;
+}
+
+int SDLTCP::sendSome(const char* data, int len)
+{
+    if (!_sock)
+        throw Utils::NetErrorSend();
+    const int fd = descriptor();
+    if (fd < 0)
+        return sendData(data, len);
+    for (;;) {
+        const ssize_t n = ::send(fd, data, static_cast<size_t>(len), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            throw Utils::NetErrorSend();
+    }
 }
 
 int SDLTCP::sendData(const char* data, int len)

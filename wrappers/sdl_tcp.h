@@ -21,9 +21,14 @@ public:
     void setupListen(int port) override;
     void setupSend(std::string host, int port) override;
     int sendData(const char* data, int len) override;
+    int sendSome(const char* data, int len) override;
     int receive(void* buf, int size, int count, int timeout) override;
-    // Polls once a second; returns null as soon as giveUp says so.
+    // Polls once a second; returns null as soon as giveUp says so. The
+    // peer's connection is probed while idle, so that a peer whose host
+    // has vanished fails its reads within about 30 s.
     NetImplementation* accept(const std::function<bool()>& giveUp) override;
+    // Sleeps on stop between the attempts: no wake-up but the attempts.
+    NetImplementation* acceptUntil(const Wakeup& stop) override;
 
     // Waits at most timeout ms for the socket to become readable.
     void sel(int timeout);
@@ -32,6 +37,12 @@ public:
 
 private:
     void open(const char* host, int port);
+    // One attempt a second, unless giveUp says so before it; pause() takes
+    // the second after each attempt and says whether to give up.
+    NetImplementation* acceptEverySecond(const std::function<bool()>& giveUp,
+                                         const std::function<bool()>& pause);
+    int descriptor() const;
+    void keepAlive();
 
     IPaddress _address;
     TCPsocket _sock;

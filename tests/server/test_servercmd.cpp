@@ -152,9 +152,12 @@ TEST_F(ServerCmdTest, WordsOfOneChunkActInOrderAndSignalsReachTheMainThread)
 
     EXPECT_EQ(ask(client, "startTransmission startTransmissionAgain alive 3", 8), "alive 3 ");
     EXPECT_EQ(ask(client, "startTransmission\r\nalive 1\r\n", 8), "alive 1 ");
-    ASSERT_TRUE(deliverUntil([&] { return _recorder.events().size() == 3; }));
-    // Within one pass signals are delivered in the order they were made.
-    std::vector<std::string> expected{"again", "start", "start"};
+    ASSERT_TRUE(deliverUntil([&] { return _recorder.events().size() == 2; }));
+    Utils::Signal::run();
+    // Within one pass signals are delivered in the order of their
+    // construction, and raises of one signal waiting for the same pass
+    // count as one.
+    std::vector<std::string> expected{"again", "start"};
     EXPECT_EQ(_recorder.events(), expected);
 
     client.close();
@@ -264,8 +267,8 @@ TEST_F(ServerCmdTest, BadInputLosesNoLaterCommand)
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(ask(client, "alive 1", 8), "alive 1 ");
 
-    // Text after a zero byte in the same read is not looked at.
-    EXPECT_EQ(ask(client, std::string("alive 2\0alive 3", 15), 8), "alive 2 ");
+    // A zero byte separates words like whitespace.
+    EXPECT_EQ(ask(client, std::string("alive 2\0alive\0\0" "3", 16), 16), "alive 2 alive 3 ");
     EXPECT_EQ(ask(client, std::string(100, '\0'), 0), "");
     EXPECT_EQ(ask(client, " alive 4", 8), "alive 4 ");
 
@@ -298,7 +301,8 @@ TEST_F(ServerCmdTest, ConnectAndCloseStormLeavesTheServerServing)
     }
     TcpClient client;
     connectServed(client, 5, 20s);
-    EXPECT_TRUE(deliverUntil([&] { return _recorder.count("broken") >= storm / 2; }));
+    // Breaks that wait for the same pass are delivered as one.
+    EXPECT_TRUE(deliverUntil([&] { return _recorder.count("broken") >= 1; }));
     EXPECT_LE(_recorder.count("broken"), storm);
     EXPECT_EQ(ask(client, "alive 6", 8), "alive 6 ");
 }

@@ -1,7 +1,10 @@
+#include "test_helpers/wait.h"
 #include "utils/observer.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -177,4 +180,44 @@ TEST(Signal, HandlerMayEmitAnotherSignal)
     EXPECT_EQ(c.trace, "first0 later1 ");
     Utils::Signal::run();
     EXPECT_EQ(c.trace, "first0 later1 earlier2 ");
+}
+
+TEST(Signal, EmissionNeverWaitsForAHandlerAndOnePerValueKeepsOne)
+{
+    // The main thread is held up in a handler (as when a run takes long to
+    // stop) while a worker keeps raising the same signal.
+    struct Slow {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> release{false};
+        std::atomic<int> calls{0};
+        void onA(int)
+        {
+            ++calls;
+            entered = true;
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    Utils::Signal a(Utils::Signal::Pending::OnePerValue);
+    Slow slow;
+    a.connect(&slow, &Slow::onA);
+    a(0);
+    std::thread deliverer([] { Utils::Signal::run(); });
+    while (!slow.entered)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    std::atomic<bool> emitted{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 100000; ++i)
+            a(0);
+        emitted = true;
+    });
+    const bool done = TestHelpers::waitFor([&] { return emitted.load(); }, std::chrono::seconds(10));
+    slow.release = true;
+    worker.join();
+    deliverer.join();
+    EXPECT_TRUE(done) << "an emission waited for the handler";
+
+    Utils::Signal::run();
+    EXPECT_EQ(slow.calls, 2);
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -101,8 +102,9 @@ TEST_F(NetTcpTest, ReceivedChunks)
 {
     EXPECT_THROW(_peer->recvCmd(100), Utils::NetErrorTimeout);
 
+    // Zero bytes are data like any other.
     ASSERT_TRUE(_client.send(std::string("abc\0def", 7)));
-    EXPECT_EQ(_peer->recvCmd(1000), "abc");
+    EXPECT_EQ(_peer->recvCmd(1000), std::string("abc\0def", 7));
 
     ASSERT_TRUE(_client.send(std::string(300, 'x')));
     // Both halves of the burst are there before the first read.
@@ -134,6 +136,37 @@ TEST_F(NetTcpTest, FlushToAClosedPeerFailsAsASendError)
             }
         },
         5s));
+}
+
+TEST_F(NetTcpTest, PeerThatDoesNotReadIsGivenUpAndNeverHoldsTheQueue)
+{
+    // The client never reads. Flushing must not wait for it: once the
+    // socket's buffers are full the replies pile up in the queue, and past
+    // its limit the connection counts as broken.
+    std::atomic<bool> gaveUp{false};
+    std::thread flusher([&] {
+        try {
+            for (;;) {
+                _peer->bufferCmd(std::string(1000, 'z'));
+                _peer->sendCommands();
+            }
+        } catch (const Utils::NetErrorSend&) {
+            gaveUp = true;
+        }
+    });
+    // Another thread queueing meanwhile is never held up by a send.
+    const bool done = TestHelpers::waitFor(
+        [&] {
+            _peer->bufferCmd("udpReady 6666");
+            return gaveUp.load();
+        },
+        30s);
+    if (!done) {
+        ADD_FAILURE() << "a flush to a peer that does not read never gives up";
+        std::abort();
+    }
+    flusher.join();
+    EXPECT_THROW(_peer->sendCommands(), Utils::NetErrorSend);
 }
 
 TEST(NetTest, GiveUpEndsAnAcceptWithoutPeer)
