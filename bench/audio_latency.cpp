@@ -46,7 +46,8 @@ Figures latencies(const TestHelpers::SinkRecorder& recorder, const std::vector<C
         for (size_t k = 0; k < sent.size(); ++k) {
             if (s[i] == markerValue(static_cast<int>(k)) && !seen[k]) {
                 seen[k] = true;
-                f.ms.push_back(std::chrono::duration<double, std::milli>(recorder.frameTime(i / 2) - sent[k]).count());
+                f.ms.push_back(
+                    std::chrono::duration<double, std::milli>(recorder.frameTime(i / 2) - sent[k]).count());
             }
         }
     }

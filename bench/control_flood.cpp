@@ -92,9 +92,9 @@ std::string repeated(const std::string& word)
 void report(const char* name, long idle, long peak, long after, size_t sent, double seconds,
             const std::string& note)
 {
-    std::printf("%-24s idle %6ld KiB  peak %6ld KiB (%+6ld)  after %6ld KiB (%+6ld)  %5.1f MB in %5.1f s  %s\n",
-                name, idle, peak, peak - idle, after, after - idle, static_cast<double>(sent) / 1e6,
-                seconds, note.c_str());
+    std::printf(
+        "%-24s idle %6ld KiB  peak %6ld KiB (%+6ld)  after %6ld KiB (%+6ld)  %5.1f MB in %5.1f s  %s\n", name,
+        idle, peak, peak - idle, after, after - idle, static_cast<double>(sent) / 1e6, seconds, note.c_str());
 }
 
 } // namespace
@@ -118,12 +118,14 @@ int main(int argc, char** argv)
     const long idle = TestHelpers::residentKiB(pid);
     int failures = 0;
 
-    for (const auto& [name, word] : {std::pair<const char*, std::string>{"startTransmissionAgain", "startTransmissionAgain "},
-                                     std::pair<const char*, std::string>{"unknown words", "xyzzy "}}) {
+    for (const auto& [name, word] :
+         {std::pair<const char*, std::string>{"startTransmissionAgain", "startTransmissionAgain "},
+          std::pair<const char*, std::string>{"unknown words", "xyzzy "}}) {
         const std::string piece = repeated(word);
         PeakSampler sampler(pid);
         const auto start = Clock::now();
-        const auto r = TestHelpers::flood(controller.fd(), [&] { return piece; }, bytes, 600s);
+        const auto r = TestHelpers::flood(
+            controller.fd(), [&] { return piece; }, bytes, 600s);
         const bool answered = served(controller, 1);
         const double s = std::chrono::duration<double>(Clock::now() - start).count();
         failures += !answered;
@@ -171,10 +173,12 @@ int main(int argc, char** argv)
             expected += "alive " + std::to_string(i) + " ";
         const bool right = !r.peerGone && replies == expected;
         if (!right)
-            std::printf("peer gone %d, %zu bytes of replies, %zu expected, first difference at %zu\n",
-                        r.peerGone, replies.size(), expected.size(),
-                        static_cast<size_t>(std::mismatch(replies.begin(), replies.end(), expected.begin(),
-                                                          expected.end()).first - replies.begin()));
+            std::printf(
+                "peer gone %d, %zu bytes of replies, %zu expected, first difference at %zu\n", r.peerGone,
+                replies.size(), expected.size(),
+                static_cast<size_t>(
+                    std::mismatch(replies.begin(), replies.end(), expected.begin(), expected.end()).first
+                    - replies.begin()));
         failures += !right;
         report("alive, read", idle, sampler.peak(), TestHelpers::residentKiB(pid), r.sent, s,
                right ? std::to_string(number - 100) + " replies, all in order"
@@ -185,13 +189,15 @@ int main(int argc, char** argv)
         const std::string piece = repeated("alive 1 ");
         PeakSampler sampler(pid);
         const auto start = Clock::now();
-        const auto r = TestHelpers::flood(controller.fd(), [&] { return piece; }, bytes, 600s);
+        const auto r = TestHelpers::flood(
+            controller.fd(), [&] { return piece; }, bytes, 600s);
         const double s = std::chrono::duration<double>(Clock::now() - start).count();
         TcpClient next;
         const bool nextServed = next.connect(8888, 5s) && served(next, 2);
         failures += !r.peerGone || !nextServed;
         report("alive, not read", idle, sampler.peak(), TestHelpers::residentKiB(pid), r.sent, s,
-               std::string(r.peerGone ? "dropped" : "NOT DROPPED") + (nextServed ? ", next served" : ", NEXT NOT SERVED"));
+               std::string(r.peerGone ? "dropped" : "NOT DROPPED")
+                   + (nextServed ? ", next served" : ", NEXT NOT SERVED"));
     }
 
     kill(pid, SIGTERM);

@@ -76,8 +76,8 @@ int main(int argc, char** argv)
     params.seconds = seconds;
     params.rate = rate > 0 ? rate : 44100;
     Bytes stream = encodeOgg(params);
-    std::printf("decode_path: %.1f s stereo %ld Hz stream, %zu bytes, 1024-byte datagrams\n",
-                seconds, params.rate, stream.size());
+    std::printf("decode_path: %.1f s stereo %ld Hz stream, %zu bytes, 1024-byte datagrams\n", seconds,
+                params.rate, stream.size());
 
     // The floor: best of three, the first also warms the caches.
     double floorCpu = 1e9;
@@ -154,12 +154,15 @@ int main(int argc, char** argv)
 
     rusage ru;
     getrusage(RUSAGE_SELF, &ru);
-    std::printf("floor (ov_read_float from memory):            %.5f CPU s per audio s (%ld frames, %.3f CPU s)\n",
-                floorPerSecond, floorFrames, floorCpu);
-    std::printf("path  (memory -> AudioDec -> AudioIO -> sink): %.5f CPU s per audio s (%ld frames, %.3f CPU s, %.1f s wall)\n",
+    std::printf(
+        "floor (ov_read_float from memory):            %.5f CPU s per audio s (%ld frames, %.3f CPU s)\n",
+        floorPerSecond, floorFrames, floorCpu);
+    std::printf("path  (memory -> AudioDec -> AudioIO -> sink): %.5f CPU s per audio s (%ld frames, %.3f CPU "
+                "s, %.1f s wall)\n",
                 pathPerSecond, playedFrames, pathCpu, wall);
-    std::printf("  of which the decoding thread:                %.5f CPU s per audio s (ratio to floor %.2f)\n",
-                threadPerSecond, threadPerSecond / floorPerSecond);
+    std::printf(
+        "  of which the decoding thread:                %.5f CPU s per audio s (ratio to floor %.2f)\n",
+        threadPerSecond, threadPerSecond / floorPerSecond);
     std::printf("  and the audio library's threads:             %.5f CPU s per audio s\n",
                 pathPerSecond - threadPerSecond);
     std::printf("device alone (silence, no decoding):          %.5f CPU s per audio s (%ld frames)\n",

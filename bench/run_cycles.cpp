@@ -97,7 +97,7 @@ int main(int argc, char** argv)
         else if (n % (runs >= 10 ? runs / 10 : 1) == 0)
             report(("after run " + std::to_string(n)).c_str(), veldrane.pid());
     }
-    std::printf("runs that did not play and stop as they should: %d of %d; UNDERRUN lines: %d\n", failed, runs,
-                veldrane.countLines("UNDERRUN"));
+    std::printf("runs that did not play and stop as they should: %d of %d; UNDERRUN lines: %d\n", failed,
+                runs, veldrane.countLines("UNDERRUN"));
     return failed == 0 ? 0 : 1;
 }

@@ -192,10 +192,12 @@ int main(int argc, char** argv)
     std::printf("(c) sender CPU:                 %.2f ms per s of audio (%.3f s in all)\n",
                 1000 * senderCpu / audioSeconds, senderCpu);
     std::printf("(d) recording against the reference: %s\n", match.describe().c_str());
-    std::printf("    every frame once, in order (silence aside): %s; frames heard minus frames in the stream: %ld"
-                " (%.1f buffers of %zu)\n",
-                heard == whole ? "yes" : "no", extra, double(extra) / TestHelpers::receiverBufferFrames,
-                TestHelpers::receiverBufferFrames);
-    std::printf("    after the last frame: %zu frames recorded, %zu of them not silent\n", afterEnd, loudAfter);
+    std::printf(
+        "    every frame once, in order (silence aside): %s; frames heard minus frames in the stream: %ld"
+        " (%.1f buffers of %zu)\n",
+        heard == whole ? "yes" : "no", extra, double(extra) / TestHelpers::receiverBufferFrames,
+        TestHelpers::receiverBufferFrames);
+    std::printf("    after the last frame: %zu frames recorded, %zu of them not silent\n", afterEnd,
+                loudAfter);
     return code == 0 ? 0 : 1;
 }

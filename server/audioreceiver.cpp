@@ -21,15 +21,14 @@ void reportDrops(const Wrappers::SenderDrops& drops)
 {
     if (drops.datagrams() == 0)
         return;
-    Utils::printErr("AudioReceiver: dropped " + std::to_string(drops.datagrams()) + " datagrams from " +
-                    (drops.moreSenders() ? "more than " : "") + std::to_string(drops.senders()) +
-                    " senders other than the stream's\n");
+    Utils::printErr("AudioReceiver: dropped " + std::to_string(drops.datagrams()) + " datagrams from "
+                    + (drops.moreSenders() ? "more than " : "") + std::to_string(drops.senders())
+                    + " senders other than the stream's\n");
 }
 
 } // namespace
 
-AudioReceiver::AudioReceiver(ServerCmd* cmd)
-    : _serverCmd(cmd), _startAgain(true), _scratch(largestDatagram)
+AudioReceiver::AudioReceiver(ServerCmd* cmd) : _serverCmd(cmd), _startAgain(true), _scratch(largestDatagram)
 {
     _dec.setStopCheck([this] { return checkStop(); });
     cmd->_startTransmissionAgainSignal.connect(this, &AudioReceiver::onStartTransmissionAgain);

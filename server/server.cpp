@@ -15,19 +15,18 @@ namespace {
 
 constexpr int exitUsage = 2;
 
-const char* const usage =
-    "Usage: veldrane [--help | --version]\n"
-    "Plays a live Ogg Vorbis stream on the local sound server. A controller\n"
-    "connects to TCP port 8888 and sends \"startTransmission\"; the stream then\n"
-    "arrives in UDP datagrams on port 6666. It runs until it is killed, with a\n"
-    "trace of what happens on the console. See veldrane(1).\n"
-    "\n"
-    "Options:\n"
-    "  --help      this text\n"
-    "  --version   the version\n"
-    "\n"
-    "Exit status: 0 after --help or --version, 2 for any other argument;\n"
-    "without arguments it serves until it is killed.\n";
+const char* const usage = "Usage: veldrane [--help | --version]\n"
+                          "Plays a live Ogg Vorbis stream on the local sound server. A controller\n"
+                          "connects to TCP port 8888 and sends \"startTransmission\"; the stream then\n"
+                          "arrives in UDP datagrams on port 6666. It runs until it is killed, with a\n"
+                          "trace of what happens on the console. See veldrane(1).\n"
+                          "\n"
+                          "Options:\n"
+                          "  --help      this text\n"
+                          "  --version   the version\n"
+                          "\n"
+                          "Exit status: 0 after --help or --version, 2 for any other argument;\n"
+                          "without arguments it serves until it is killed.\n";
 
 // The receiver is configured by nothing; these two only answer questions.
 // Returns the exit status when the command line was answered here, or -1

@@ -6,11 +6,11 @@
 // the site that throws prints the reason, if it knows one, just before.
 namespace Utils {
 
-#define VELDRANE_ERROR(Name, Parent)                                           \
-    class Name : public Parent {                                               \
-    public:                                                                    \
-        Name() {}                                                              \
-        ~Name() override {}                                                    \
+#define VELDRANE_ERROR(Name, Parent)                                                                         \
+    class Name : public Parent {                                                                             \
+    public:                                                                                                  \
+        Name() {}                                                                                            \
+        ~Name() override {}                                                                                  \
     }
 
 VELDRANE_ERROR(VeldraneError, std::exception);

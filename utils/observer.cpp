@@ -22,8 +22,7 @@ Signal::~Signal()
 void Signal::operator()(int value)
 {
     Wrappers::MutexLock lock(_pendingMutex);
-    if (_keep == Pending::OnePerValue
-        && std::find(_pending.begin(), _pending.end(), value) != _pending.end())
+    if (_keep == Pending::OnePerValue && std::find(_pending.begin(), _pending.end(), value) != _pending.end())
         return;
     _pending.push_back(value);
 }

@@ -14,8 +14,7 @@ public:
     virtual void emit(int value) = 0;
 };
 
-template <class T>
-class _Connection : public _ConnectionBase {
+template <class T> class _Connection : public _ConnectionBase {
 public:
     _Connection(T* object, void (T::*method)(int)) : _object(object), _method(method) {}
     void emit(int value) override { (_object->*_method)(value); }
@@ -48,8 +47,7 @@ public:
     Signal& operator=(const Signal&) = delete;
 
     // Main thread, during start-up.
-    template <class T>
-    void connect(T* object, void (T::*method)(int))
+    template <class T> void connect(T* object, void (T::*method)(int))
     {
         Wrappers::MutexLock lock(_connectionsMutex);
         _connections.push_back(std::make_unique<_Connection<T>>(object, method));

@@ -29,37 +29,49 @@ constexpr long outputRate = 44100;
 const char* codeName(long r)
 {
     switch (r) {
-    case OV_FALSE: return "OV_FALSE";
-    case OV_EREAD: return "OV_EREAD";
-    case OV_EFAULT: return "OV_EFAULT";
-    case OV_EIMPL: return "OV_EIMPL";
-    case OV_EINVAL: return "OV_EINVAL";
-    case OV_ENOTVORBIS: return "OV_ENOTVORBIS";
-    case OV_EBADHEADER: return "OV_EBADHEADER";
-    case OV_EVERSION: return "OV_EVERSION";
-    case OV_ENOTAUDIO: return "OV_ENOTAUDIO";
-    case OV_EBADPACKET: return "OV_EBADPACKET";
-    case OV_ENOSEEK: return "OV_ENOSEEK";
-    default: return nullptr;
+    case OV_FALSE:
+        return "OV_FALSE";
+    case OV_EREAD:
+        return "OV_EREAD";
+    case OV_EFAULT:
+        return "OV_EFAULT";
+    case OV_EIMPL:
+        return "OV_EIMPL";
+    case OV_EINVAL:
+        return "OV_EINVAL";
+    case OV_ENOTVORBIS:
+        return "OV_ENOTVORBIS";
+    case OV_EBADHEADER:
+        return "OV_EBADHEADER";
+    case OV_EVERSION:
+        return "OV_EVERSION";
+    case OV_ENOTAUDIO:
+        return "OV_ENOTAUDIO";
+    case OV_EBADPACKET:
+        return "OV_EBADPACKET";
+    case OV_ENOSEEK:
+        return "OV_ENOSEEK";
+    default:
+        return nullptr;
     }
 }
 
 } // namespace
 
 AudioDec::AudioDec()
-    : _vf(new OggVorbis_File()),
-      _section(0),
-      _net(nullptr),
-      _aio(nullptr),
-      _initialized(false),
-      _chunk{nullptr, nullptr},
-      _chunkFrames(0),
-      _chunkRate(0),
-      _mixLeft(chunkCapacity),
-      _mixRight(chunkCapacity),
-      _tail(false),
-      _ending(false),
-      _badRate(0)
+    : _vf(new OggVorbis_File())
+    , _section(0)
+    , _net(nullptr)
+    , _aio(nullptr)
+    , _initialized(false)
+    , _chunk{nullptr, nullptr}
+    , _chunkFrames(0)
+    , _chunkRate(0)
+    , _mixLeft(chunkCapacity)
+    , _mixRight(chunkCapacity)
+    , _tail(false)
+    , _ending(false)
+    , _badRate(0)
 {
 }
 

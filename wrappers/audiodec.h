@@ -72,8 +72,8 @@ private:
     Utils::Downmix _downmix;
     std::vector<float> _mixLeft, _mixRight;
     Resampler _resampler;
-    bool _tail;   // the resampler still holds the end of the previous rate's frames
-    bool _ending; // the stream stalled or ended: play what is decoded, then report
+    bool _tail;    // the resampler still holds the end of the previous rate's frames
+    bool _ending;  // the stream stalled or ended: play what is decoded, then report
     long _badRate; // a rate that cannot be played, reported once
 };
 

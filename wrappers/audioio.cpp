@@ -130,12 +130,12 @@ struct AudioIO::Exchange {
 };
 
 AudioIO::AudioIO(int framesPerBuffer)
-    : _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer))),
-      _nBuffers(1),
-      _bufferSize(framesPerBuffer),
-      _bufferTime(static_cast<float>(thresholdFrames) / sampleRate * 1000.0f),
-      _lastTrigger(0),
-      _firstTrigger(true)
+    : _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer)))
+    , _nBuffers(1)
+    , _bufferSize(framesPerBuffer)
+    , _bufferTime(static_cast<float>(thresholdFrames) / sampleRate * 1000.0f)
+    , _lastTrigger(0)
+    , _firstTrigger(true)
 {
     try {
         _audio = std::make_unique<RtAudio>();
@@ -277,7 +277,8 @@ void AudioIO::drainAndStop()
     {
         std::fill(x.back, x.back + channelCount * static_cast<size_t>(x.frames), 0.0f);
         std::unique_lock<std::mutex> lock(x.mutex);
-        const auto deadline = std::chrono::steady_clock::now()
+        const auto deadline =
+            std::chrono::steady_clock::now()
             + std::chrono::milliseconds(1000 + 3 * 1000 * static_cast<long>(x.frames) / sampleRate);
         const auto copied = [&x] { return !x.fresh || !x.running; };
         if (x.changed.wait_until(lock, deadline, copied) && x.running) {

@@ -53,7 +53,7 @@ private:
     int stallLimitMs() const;
     [[noreturn]] void giveUp(const std::string& why);
     void closeInBackground();
- // the two buffers and what guards them, shared with the device thread
+    // the two buffers and what guards them, shared with the device thread
 
     std::unique_ptr<Exchange> _exchange;
     std::unique_ptr<RtAudio> _audio;
@@ -61,7 +61,7 @@ private:
     int _bufferSize;
     float _bufferTime;
     uint32_t _lastTrigger;
-    bool _firstTrigger; // no trigger since init: nothing to measure from
+    bool _firstTrigger;      // no trigger since init: nothing to measure from
     bool _abandoned = false; // the server failed or froze: close without waiting for it
     unsigned long _failuresAtStart = 0;
     Timer _timer;

@@ -111,8 +111,7 @@ bool OggInput::receive(int timeoutMs)
 
 void OggInput::drain()
 {
-    while (_pages.size() - _served < heldLimit && take(0)) {
-    }
+    while (_pages.size() - _served < heldLimit && take(0)) {}
 }
 
 bool OggInput::take(int timeoutMs)
@@ -156,8 +155,8 @@ void OggInput::takePages()
             continue;
         }
         _skipped = 0;
-        if (!_filter.accept(page.header, static_cast<size_t>(page.header_len), static_cast<size_t>(page.body_len),
-                            now))
+        if (!_filter.accept(page.header, static_cast<size_t>(page.header_len),
+                            static_cast<size_t>(page.body_len), now))
             continue;
         _pages.insert(_pages.end(), page.header, page.header + page.header_len);
         _pages.insert(_pages.end(), page.body, page.body + page.body_len);

@@ -15,8 +15,8 @@ constexpr std::size_t lacingAt = 27;
 
 uint32_t serialOf(const unsigned char* h)
 {
-    return uint32_t(h[serialAt]) | uint32_t(h[serialAt + 1]) << 8 | uint32_t(h[serialAt + 2]) << 16 |
-           uint32_t(h[serialAt + 3]) << 24;
+    return uint32_t(h[serialAt]) | uint32_t(h[serialAt + 1]) << 8 | uint32_t(h[serialAt + 2]) << 16
+           | uint32_t(h[serialAt + 3]) << 24;
 }
 
 } // namespace

@@ -125,7 +125,7 @@ NetImplementation* SDLTCP::acceptEverySecond(const std::function<bool()>& giveUp
 int SDLTCP::descriptor() const
 {
     const int fd = reinterpret_cast<const SocketHead*>(_sock)->channel;
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) {
         std::printf("SDLTCP: no socket descriptor behind SDL_net's socket\n");
         return -1;
@@ -139,12 +139,13 @@ void SDLTCP::keepAlive()
     if (fd < 0)
         return;
     const int on = 1;
-    const bool ok = setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0
-                    && setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepIdleS, sizeof keepIdleS) == 0
-                    && setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &keepIntervalS, sizeof keepIntervalS) == 0
-                    && setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepCount, sizeof keepCount) == 0
-                    && setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedLimitMs,
-                                  sizeof unacknowledgedLimitMs) == 0;
+    const bool ok =
+        setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0
+        && setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepIdleS, sizeof keepIdleS) == 0
+        && setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &keepIntervalS, sizeof keepIntervalS) == 0
+        && setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepCount, sizeof keepCount) == 0
+        && setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedLimitMs, sizeof unacknowledgedLimitMs)
+               == 0;
     if (!ok)
         std::printf("SDLTCP: keepalive not set: %s\n", std::strerror(errno));
 }

@@ -15,7 +15,9 @@ struct ThreadHandle {
     SDL_Thread* thread = nullptr;
 };
 
-Thread::Thread() : _running(false), _stop(false), _thread(std::make_unique<ThreadHandle>()) {}
+Thread::Thread() : _running(false), _stop(false), _thread(std::make_unique<ThreadHandle>())
+{
+}
 
 Thread::~Thread()
 {

@@ -22,8 +22,7 @@ constexpr int dropBatch = 256;
 
 } // namespace
 
-SDLUDP::SDLUDP()
-    : _address{}, _sock(nullptr), _packet(nullptr), set(nullptr), _channel(-1), _served(0)
+SDLUDP::SDLUDP() : _address{}, _sock(nullptr), _packet(nullptr), set(nullptr), _channel(-1), _served(0)
 {
     Net::initLibrary();
 }

@@ -20,9 +20,9 @@ bool isVersionLine(const std::string& line)
         return false;
     const std::string number = line.substr(prefix.size());
     return std::count(number.begin(), number.end(), '.') == 2 && std::isdigit(number.front())
-        && std::isdigit(number.back())
-        && std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(c) || c == '.'; })
-        && number.find("..") == std::string::npos;
+           && std::isdigit(number.back())
+           && std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(c) || c == '.'; })
+           && number.find("..") == std::string::npos;
 }
 
 } // namespace
@@ -44,8 +44,8 @@ TEST(CommandLine, HelpAndVersionAnswerAndExitZero)
 // A usage error must end the receiver before it takes the ports.
 TEST(CommandLine, AnyOtherArgumentIsAUsageError)
 {
-    const std::vector<std::vector<std::string>> wrong = {
-        {"-h"}, {"--verbose"}, {"8888"}, {""}, {"--help", "--version"}, {"--version", "x"}};
+    const std::vector<std::vector<std::string>> wrong = {{"-h"}, {"--verbose"},           {"8888"},
+                                                         {""},   {"--help", "--version"}, {"--version", "x"}};
     for (const auto& args : wrong) {
         const auto run = runToEnd(receiver, args);
         EXPECT_EQ(run.exitCode, 2) << args[0];

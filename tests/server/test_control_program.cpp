@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -102,14 +102,15 @@ TEST(ControlProgram, HostileBytesAreWordsAndReachTheConsoleEscaped)
     for (int i = 1; i < 512; ++i)
         junk += static_cast<char>((i * 37) & 0xff);
     ASSERT_TRUE(controller.send(junk + " "));
-    const std::string input = "alive 1\0alive 2\0\0\x1b[2J\0\x1b]0;owned\x07 "s + std::string(100, 'A')
-                              + " \xff\xfeok\0alive 3\0"s;
+    const std::string input =
+        "alive 1\0alive 2\0\0\x1b[2J\0\x1b]0;owned\x07 "s + std::string(100, 'A') + " \xff\xfeok\0alive 3\0"s;
     ASSERT_TRUE(controller.send(input));
     EXPECT_EQ(controller.readUntil("alive 3 ", 5s), "alive 1 alive 2 alive 3 ");
 
     ASSERT_TRUE(program.waitForStderr("Ukjent signal: \\xff\\xfeok", 5s));
     EXPECT_EQ(program.countLines("ServerCmd: Ukjent signal: \\x1b[2J", ChildProcess::Stream::Err), 1);
-    EXPECT_EQ(program.countLines("ServerCmd: Ukjent signal: \\x1b]0;owned\\x07", ChildProcess::Stream::Err), 1);
+    EXPECT_EQ(program.countLines("ServerCmd: Ukjent signal: \\x1b]0;owned\\x07", ChildProcess::Stream::Err),
+              1);
     EXPECT_EQ(program.countLines("ServerCmd: Ukjent signal: " + std::string(64, 'A') + "...",
                                  ChildProcess::Stream::Err),
               1);
@@ -166,7 +167,8 @@ TEST(ControlProgram, FloodsOfWordsLeaveMemoryBoundedAndEveryAliveAnsweredInOrder
         std::string piece;
         while (piece.size() < 65536)
             piece += word;
-        const auto r = TestHelpers::flood(controller.fd(), [&] { return piece; }, floodBytes, 120s, sample);
+        const auto r = TestHelpers::flood(
+            controller.fd(), [&] { return piece; }, floodBytes, 120s, sample);
         ASSERT_GE(r.sent, floodBytes);
         ASSERT_TRUE(controller.send("alive 1 "));
         ASSERT_EQ(controller.readBytes(8, 60s), "alive 1 ");
@@ -198,7 +200,8 @@ TEST(ControlProgram, FloodsOfWordsLeaveMemoryBoundedAndEveryAliveAnsweredInOrder
             return words;
         },
         floodBytes, 120s, sample);
-    EXPECT_TRUE(TestHelpers::waitFor([&] { return endsWith("alive " + std::to_string(number - 1) + " "); }, 30s));
+    EXPECT_TRUE(
+        TestHelpers::waitFor([&] { return endsWith("alive " + std::to_string(number - 1) + " "); }, 30s));
     stop = true;
     reader.join();
     ASSERT_FALSE(r.peerGone);

@@ -32,12 +32,12 @@ class Sprayer {
 public:
     Sprayer(const LoopbackSocket& from, std::chrono::milliseconds period, std::function<Bytes()> next)
         : _thread([&from, period, next, this] {
-              while (!_stop) {
-                  const Bytes b = next();
-                  from.sendTo(TestHelpers::ReceiverFixture::audioPort, b.data(), b.size());
-                  std::this_thread::sleep_for(period);
-              }
-          })
+            while (!_stop) {
+                const Bytes b = next();
+                from.sendTo(TestHelpers::ReceiverFixture::audioPort, b.data(), b.size());
+                std::this_thread::sleep_for(period);
+            }
+        })
     {
     }
     ~Sprayer()
@@ -113,7 +113,6 @@ TEST_F(HostileInput, ATrickleCannotHoldARunOrItsOpening)
         Sprayer dribble(sender, 100ms, trickle());
         first.close();
         EXPECT_TRUE(veldrane->waitForStdout("dekoding stoppet", 1500ms));
-
 
         // While opening: the trickle is all there is, and the controller
         // leaves during the first attempt.

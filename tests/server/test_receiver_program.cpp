@@ -41,9 +41,14 @@ TEST_F(ReceiverProgram, PlaysAStreamAndStopsWhenTheControllerLeaves)
 
     // The console lines of a normal start, in order.
     const std::vector<std::string> expected = {
-        "lytter på port 8888",       "ServerCmd: koblet til",         "AudioReceiver::onStartTransmission()",
-        "bruker port 6666",          "AudioReceiver: net initiert",   "AudioReceiver: _aio initiert",
-        "Audio dekoder initiert",    "starter dekoding",
+        "lytter på port 8888",
+        "ServerCmd: koblet til",
+        "AudioReceiver::onStartTransmission()",
+        "bruker port 6666",
+        "AudioReceiver: net initiert",
+        "AudioReceiver: _aio initiert",
+        "Audio dekoder initiert",
+        "starter dekoding",
     };
     const auto out = veldrane->lines(ChildProcess::Stream::Out);
     auto at = out.begin();
@@ -106,7 +111,8 @@ TEST_F(ReceiverProgram, GivesUpAfterFiveAttemptsAndStartsAFreshRunLater)
             ASSERT_TRUE(controller.send("startTransmissionAgain"));
         }
     }
-    ASSERT_TRUE(veldrane->waitForStdout("AudioReceiver::threadMain(): client failed to initialize, giving up", 3s));
+    ASSERT_TRUE(
+        veldrane->waitForStdout("AudioReceiver::threadMain(): client failed to initialize, giving up", 3s));
     EXPECT_TRUE(TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 2s));
 
     // A sixth permission changes nothing; a new start does.

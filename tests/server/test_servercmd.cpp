@@ -83,8 +83,7 @@ protected:
 
     // Connects and waits until the server serves this client: it answers
     // an "alive" only once it has accepted the connection.
-    void connectServed(TcpClient& client, int token = 424242,
-                       std::chrono::milliseconds timeout = 10s)
+    void connectServed(TcpClient& client, int token = 424242, std::chrono::milliseconds timeout = 10s)
     {
         ASSERT_TRUE(client.connect(_port));
         ASSERT_TRUE(client.send("alive " + std::to_string(token) + " "));
@@ -138,8 +137,7 @@ TEST_F(ServerCmdTest, AliveIsAnsweredByteForByte)
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("ServerCmd: Ukjent signal: abc\n"), std::string::npos);
     EXPECT_NE(err.find("ServerCmd: Ukjent signal: -x\n"), std::string::npos);
-    EXPECT_NE(err.find("ServerCmd: Ukjent signal: Alive\nServerCmd: Ukjent signal: 3\n"),
-              std::string::npos);
+    EXPECT_NE(err.find("ServerCmd: Ukjent signal: Alive\nServerCmd: Ukjent signal: 3\n"), std::string::npos);
     EXPECT_EQ(err.find("Ukjent signal: startTransmission"), std::string::npos);
     EXPECT_TRUE(deliverUntil([&] { return _recorder.count("start") == 1; }));
     EXPECT_EQ(client.readFor(200ms), "");
@@ -268,7 +266,12 @@ TEST_F(ServerCmdTest, BadInputLosesNoLaterCommand)
     EXPECT_EQ(ask(client, "alive 1", 8), "alive 1 ");
 
     // A zero byte separates words like whitespace.
-    EXPECT_EQ(ask(client, std::string("alive 2\0alive\0\0" "3", 16), 16), "alive 2 alive 3 ");
+    EXPECT_EQ(ask(client,
+                  std::string("alive 2\0alive\0\0"
+                              "3",
+                              16),
+                  16),
+              "alive 2 alive 3 ");
     EXPECT_EQ(ask(client, std::string(100, '\0'), 0), "");
     EXPECT_EQ(ask(client, " alive 4", 8), "alive 4 ");
 

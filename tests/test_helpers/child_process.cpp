@@ -142,18 +142,16 @@ void ChildProcess::readLoop(int fd, Stream stream)
 
 bool ChildProcess::matches(const Line& line, const std::string& substring, Stream stream) const
 {
-    return (stream == Stream::Any || line.stream == stream)
-        && line.text.find(substring) != std::string::npos;
+    return (stream == Stream::Any || line.stream == stream) && line.text.find(substring) != std::string::npos;
 }
 
-bool ChildProcess::waitForLine(const std::string& substring, std::chrono::milliseconds timeout,
-                               Stream stream)
+bool ChildProcess::waitForLine(const std::string& substring, std::chrono::milliseconds timeout, Stream stream)
 {
     return waitForCount(substring, 1, timeout, stream);
 }
 
-bool ChildProcess::waitForCount(const std::string& substring, int count,
-                                std::chrono::milliseconds timeout, Stream stream)
+bool ChildProcess::waitForCount(const std::string& substring, int count, std::chrono::milliseconds timeout,
+                                Stream stream)
 {
     std::unique_lock<std::mutex> lock(_linesMutex);
     return _linesChanged.wait_for(lock, timeout, [&] {

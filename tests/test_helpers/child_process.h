@@ -23,8 +23,7 @@ public:
     // extraEnv entries are "NAME=value"; they are added to (or replace in)
     // the test's own environment. Throws std::runtime_error if the program
     // cannot be started.
-    explicit ChildProcess(const std::string& program,
-                          const std::vector<std::string>& args = {},
+    explicit ChildProcess(const std::string& program, const std::vector<std::string>& args = {},
                           const std::vector<std::string>& extraEnv = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;

@@ -11,8 +11,7 @@
 
 namespace TestHelpers {
 
-FakeReceiver::FakeReceiver(const Options& options)
-    : _options(options)
+FakeReceiver::FakeReceiver(const Options& options) : _options(options)
 {
     if (!_listen.bound() || !_udp.bound() || !_listen.listen())
         throw std::runtime_error("fake receiver: cannot open its ports");
@@ -71,8 +70,7 @@ void FakeReceiver::startAttempt()
 {
     // Like the receiver: datagrams already waiting are dropped.
     char buf[65536];
-    while (::recv(_udp.fd(), buf, sizeof buf, MSG_DONTWAIT) > 0) {
-    }
+    while (::recv(_udp.fd(), buf, sizeof buf, MSG_DONTWAIT) > 0) {}
     {
         std::lock_guard<std::mutex> lock(_mutex);
         _attempts.push_back(Attempt());

@@ -23,10 +23,10 @@ public:
     using Clock = std::chrono::steady_clock;
 
     struct Options {
-        int failFirst = 0;          // attempts answered with "initTransmissionFailed"
-        int maxAttempts = 5;        // later "startTransmissionAgain" words are ignored
-        bool announce = true;       // false: never says "udpReady"
-        bool splitReplies = false;  // replies leave in pieces of 3 bytes
+        int failFirst = 0;         // attempts answered with "initTransmissionFailed"
+        int maxAttempts = 5;       // later "startTransmissionAgain" words are ignored
+        bool announce = true;      // false: never says "udpReady"
+        bool splitReplies = false; // replies leave in pieces of 3 bytes
         bool answerAlive = true;
         long aliveOffset = 0;       // added to the number in "alive" replies
         size_t closeAfterBytes = 0; // closes the control connection once this much arrived

@@ -47,8 +47,7 @@ std::vector<int> MemoryNet::requests() const
 size_t MemoryNet::pending() const
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    return size_t(std::count_if(_entries.begin(), _entries.end(),
-                                [](const Entry& e) { return !e.stall; }));
+    return size_t(std::count_if(_entries.begin(), _entries.end(), [](const Entry& e) { return !e.stall; }));
 }
 
 size_t MemoryNet::served() const
@@ -57,9 +56,13 @@ size_t MemoryNet::served() const
     return _served;
 }
 
-void MemoryNet::setupListen(int) {}
+void MemoryNet::setupListen(int)
+{
+}
 
-void MemoryNet::setupSend(std::string, int) {}
+void MemoryNet::setupSend(std::string, int)
+{
+}
 
 int MemoryNet::sendData(const char*, int len)
 {

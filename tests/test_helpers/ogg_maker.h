@@ -11,11 +11,11 @@ namespace TestHelpers {
 using Bytes = std::vector<unsigned char>;
 
 struct OggParams {
-    int channels = 2;        // 1 to 8
-    long rate = 44100;       // Hz
+    int channels = 2;  // 1 to 8
+    long rate = 44100; // Hz
     double seconds = 1.0;
-    float quality = 0.4f;    // libvorbisenc VBR quality, -0.1 .. 1.0
-    int serial = 1;          // Ogg logical stream serial number
+    float quality = 0.4f; // libvorbisenc VBR quality, -0.1 .. 1.0
+    int serial = 1;       // Ogg logical stream serial number
     // Channel k at 440 + 220 k Hz: left 440, right 660. With sweep, all rise
     // slowly over the stream, so that no two stretches look alike and a
     // recording aligns with the reference at one offset only.
@@ -57,7 +57,6 @@ struct MemorySource {
 // rate. A mono link is on both sides; links of more channels are silence
 // of the same length here.
 // Returns the frame count of every link in linkFrames when given.
-std::vector<float> referenceDecode(const Bytes& stream,
-                                   std::vector<long>* linkFrames = nullptr);
+std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkFrames = nullptr);
 
 } // namespace TestHelpers

@@ -36,7 +36,8 @@ bool accepts(const std::string& socketPath)
         return false;
     socketPath.copy(address.sun_path, socketPath.size());
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool connected = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool connected =
+        fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     if (fd >= 0)
         ::close(fd);
     return connected;
@@ -105,8 +106,7 @@ void PipeWireServer::writeConfiguration() const
                                   "v4l2_monitor.enabled = false\n"
                                   "libcamera_monitor.enabled = false\n";
     writeFile(config / "wireplumber/main.lua.d/60-veldrane-test.lua", noDevices);
-    writeFile(config / "wireplumber/bluetooth.lua.d/60-veldrane-test.lua",
-              "bluez_monitor.enabled = false\n");
+    writeFile(config / "wireplumber/bluetooth.lua.d/60-veldrane-test.lua", "bluez_monitor.enabled = false\n");
 }
 
 void PipeWireServer::start(const std::string& sinkName)
@@ -122,11 +122,11 @@ void PipeWireServer::start(const std::string& sinkName)
     const auto env = environment();
 
     // WirePlumber quits without a session bus.
-    _bus = std::make_unique<ChildProcess>(
-        "/usr/bin/dbus-daemon",
-        std::vector<std::string>{"--session", "--nofork", "--nopidfile", "--print-address=1",
-                                 "--address=unix:path=" + _dir + "/bus"},
-        env);
+    _bus = std::make_unique<ChildProcess>("/usr/bin/dbus-daemon",
+                                          std::vector<std::string>{"--session", "--nofork", "--nopidfile",
+                                                                   "--print-address=1",
+                                                                   "--address=unix:path=" + _dir + "/bus"},
+                                          env);
     if (!_bus->waitForStdout("unix:path=", 10s))
         throw std::runtime_error("the session bus did not start" + logTail());
 
@@ -142,8 +142,8 @@ void PipeWireServer::start(const std::string& sinkName)
         throw std::runtime_error("pipewire-pulse did not answer within 15 s: " + said + logTail());
     if (said.find("on PipeWire") == std::string::npos)
         throw std::runtime_error("the server that answered is not PipeWire's: " + said);
-    if (!pactl({"load-module", "module-null-sink", "sink_name=" + sinkName, "rate=44100",
-                "format=float32le", "channels=2", "sink_properties=device.description=" + sinkName},
+    if (!pactl({"load-module", "module-null-sink", "sink_name=" + sinkName, "rate=44100", "format=float32le",
+                "channels=2", "sink_properties=device.description=" + sinkName},
                said))
         throw std::runtime_error("cannot make the null sink: " + said + logTail());
     // The default is kept in WirePlumber's metadata, which may not exist yet.
@@ -165,11 +165,10 @@ bool PipeWireServer::pactl(const std::vector<std::string>& args, std::string& sa
 std::string PipeWireServer::logTail() const
 {
     std::string tail;
-    const std::pair<const char*, const ChildProcess*> daemons[] = {
-        {"dbus-daemon", _bus.get()},
-        {"pipewire", _pipewire.get()},
-        {"wireplumber", _wireplumber.get()},
-        {"pipewire-pulse", _pulse.get()}};
+    const std::pair<const char*, const ChildProcess*> daemons[] = {{"dbus-daemon", _bus.get()},
+                                                                   {"pipewire", _pipewire.get()},
+                                                                   {"wireplumber", _wireplumber.get()},
+                                                                   {"pipewire-pulse", _pulse.get()}};
     for (const auto& [name, daemon] : daemons) {
         if (!daemon)
             continue;

@@ -31,7 +31,8 @@ void ReceiverFixture::connect(TcpClient& controller)
     ASSERT_TRUE(veldrane->waitForCount("ServerCmd: koblet til", greetings, 5s));
 }
 
-void ReceiverFixture::expectReply(TcpClient& controller, const std::string& reply, std::chrono::milliseconds timeout)
+void ReceiverFixture::expectReply(TcpClient& controller, const std::string& reply,
+                                  std::chrono::milliseconds timeout)
 {
     EXPECT_EQ(controller.readUntil(reply, timeout), reply)
         << "still waiting for \"" << reply << "\"; got \"" << controller.buffered() << "\"";

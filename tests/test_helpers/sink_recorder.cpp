@@ -71,8 +71,8 @@ void SinkRecorder::start()
         throw std::runtime_error(std::string("SinkRecorder: pipe: ") + std::strerror(errno));
 
     const std::string device = "--device=" + sinkName() + ".monitor";
-    const char* argv[] = {"parec", device.c_str(), "--format=float32le", "--rate=44100",
-                          "--channels=2", "--raw", "--latency-msec=10", nullptr};
+    const char* argv[] = {"parec",        device.c_str(), "--format=float32le", "--rate=44100",
+                          "--channels=2", "--raw",        "--latency-msec=10",  nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -110,8 +110,7 @@ void SinkRecorder::stop()
     if (_pid > 0) {
         kill(_pid, SIGTERM);
         int status = 0;
-        while (waitpid(_pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(_pid, &status, 0) < 0 && errno == EINTR) {}
         _pid = -1;
     }
     if (_reader.joinable())
@@ -177,8 +176,9 @@ std::chrono::steady_clock::time_point SinkRecorder::frameTime(std::size_t frame)
     for (const auto& read : _reads) {
         if (read.first > frame) {
             const double after = static_cast<double>(read.first - 1 - frame) / 44100.0;
-            return read.second - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                     std::chrono::duration<double>(after));
+            return read.second
+                   - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                       std::chrono::duration<double>(after));
         }
     }
     return std::chrono::steady_clock::time_point::max();
@@ -201,13 +201,12 @@ std::string Comparison::describe() const
     std::snprintf(line, sizeof line,
                   "found=%d offset=%zu compared=%zu/%zu snr=%.1f dB contiguous=%d "
                   "firstMismatch=%ld mismatched=%zu",
-                  found ? 1 : 0, offset, framesCompared, referenceFrames, snrDb,
-                  contiguous ? 1 : 0, firstMismatch, mismatchedFrames);
+                  found ? 1 : 0, offset, framesCompared, referenceFrames, snrDb, contiguous ? 1 : 0,
+                  firstMismatch, mismatchedFrames);
     return line;
 }
 
-Comparison compareWithReference(const std::vector<float>& recording,
-                                const std::vector<float>& reference,
+Comparison compareWithReference(const std::vector<float>& recording, const std::vector<float>& reference,
                                 const CompareOptions& options)
 {
     Comparison c;

@@ -65,7 +65,7 @@ private:
     std::thread _reader;
     mutable std::mutex _mutex;
     std::vector<float> _samples;
-    std::vector<unsigned char> _partial; // bytes of an incomplete sample
+    std::vector<unsigned char> _partial;                    // bytes of an incomplete sample
     std::size_t _firstSound = static_cast<std::size_t>(-1); // frame index
     // Frames recorded after each read, and when that read returned.
     std::vector<std::pair<std::size_t, std::chrono::steady_clock::time_point>> _reads;
@@ -73,16 +73,16 @@ private:
 
 // Result of finding a reference signal in a recording.
 struct Comparison {
-    bool found = false;          // the reference's onset was located
-    std::size_t offset = 0;      // recording frame where reference frame 0 sits
+    bool found = false;             // the reference's onset was located
+    std::size_t offset = 0;         // recording frame where reference frame 0 sits
     std::size_t framesCompared = 0; // reference frames that lie inside the recording
     std::size_t referenceFrames = 0;
-    double snrDb = 0;            // over the compared frames; infinity when bit-exact
+    double snrDb = 0; // over the compared frames; infinity when bit-exact
     // True when every reference frame is in the recording, in order, at
     // offset + its index, within the tolerance: nothing missing, repeated
     // or inserted inside the span.
     bool contiguous = false;
-    long firstMismatch = -1;     // reference frame index, -1 when none
+    long firstMismatch = -1; // reference frame index, -1 when none
     std::size_t mismatchedFrames = 0;
 
     // Every reference frame present, in order, with identical samples.
@@ -104,8 +104,7 @@ struct CompareOptions {
 // aligning their first non-zero frames, then compares frame by frame.
 // Leading zeros of the reference are kept in the alignment, so a reference
 // that starts with silence is matched at its true start.
-Comparison compareWithReference(const std::vector<float>& recording,
-                                const std::vector<float>& reference,
+Comparison compareWithReference(const std::vector<float>& recording, const std::vector<float>& reference,
                                 const CompareOptions& options = CompareOptions());
 
 // Index of the first frame with a non-zero sample, or npos.

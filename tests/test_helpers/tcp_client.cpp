@@ -76,8 +76,8 @@ bool TcpClient::fill(std::chrono::steady_clock::time_point deadline)
 {
     if (_fd < 0 || _peerClosed)
         return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{_fd, POLLIN, 0};
     const int r = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
     if (r < 0)

@@ -8,15 +8,15 @@
 
 namespace TestHelpers {
 
-TempFile::TempFile(const Bytes& bytes)
-    : _bytes(bytes)
+TempFile::TempFile(const Bytes& bytes) : _bytes(bytes)
 {
     char name[] = "/tmp/veldrane-test-XXXXXX";
     const int fd = mkstemp(name);
     if (fd < 0)
         throw std::runtime_error("cannot create a temporary file");
     _path = name;
-    const bool written = bytes.empty() || ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    const bool written =
+        bytes.empty() || ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     ::close(fd);
     if (!written) {
         std::remove(name);

@@ -45,8 +45,10 @@ std::vector<double> soundTimes(const std::vector<Bytes>& datagrams, long rate)
 }
 
 UdpStreamer::UdpStreamer(int port, std::vector<Bytes> datagrams, Options options)
-    : _port(port), _datagrams(std::move(datagrams)), _due(soundTimes(_datagrams, options.rate)),
-      _options(options)
+    : _port(port)
+    , _datagrams(std::move(datagrams))
+    , _due(soundTimes(_datagrams, options.rate))
+    , _options(options)
 {
     _thread = std::thread([this] { run(); });
 }
@@ -75,8 +77,8 @@ void UdpStreamer::run()
                 std::this_thread::sleep_for(milliseconds(5));
             pausedFor += _options.pause;
         }
-        const auto due = start + pausedFor - _options.lead +
-                         duration_cast<steady_clock::duration>(duration<double>(_due[i]));
+        const auto due = start + pausedFor - _options.lead
+                         + duration_cast<steady_clock::duration>(duration<double>(_due[i]));
         while (!_stop && steady_clock::now() < due)
             std::this_thread::sleep_for(milliseconds(2));
         if (!socket.sendTo(_port, _datagrams[i].data(), _datagrams[i].size()))

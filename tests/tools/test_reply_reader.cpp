@@ -77,7 +77,7 @@ TEST(ReplyReader, BadArgumentsAndUnknownWordsDoNotSwallowTheNextReply)
     EXPECT_EQ(got[2].kind, Reply::Kind::Malformed); // port out of range
     EXPECT_EQ(got[3].kind, Reply::Kind::Unknown);   // 70000
     EXPECT_EQ(got[4].kind, Reply::Kind::Malformed);
-    EXPECT_EQ(got[5].kind, Reply::Kind::Unknown);   // x
+    EXPECT_EQ(got[5].kind, Reply::Kind::Unknown); // x
     EXPECT_EQ(got[6].kind, Reply::Kind::ReadError);
     EXPECT_EQ(got[7].kind, Reply::Kind::Unknown);
     EXPECT_EQ(got[7].text, "hello");

@@ -93,14 +93,15 @@ TEST(SendExitCodes, NoReceiverExitsThree)
 {
     TempFile file(oneSecond());
     std::vector<std::string> err;
-    EXPECT_EQ(runSender({"--port", std::to_string(TestHelpers::freePort()), "127.0.0.1", file.path()}, &err), 3);
+    EXPECT_EQ(runSender({"--port", std::to_string(TestHelpers::freePort()), "127.0.0.1", file.path()}, &err),
+              3);
     EXPECT_TRUE(anyContains(err, "no receiver"));
 
     FakeReceiver::Options o;
     o.announce = false;
     FakeReceiver silent(o);
-    EXPECT_EQ(runSender({"--timeout", "0.5", "--port", std::to_string(silent.tcpPort()), "--host", "127.0.0.1",
-                         file.path()},
+    EXPECT_EQ(runSender({"--timeout", "0.5", "--port", std::to_string(silent.tcpPort()), "--host",
+                         "127.0.0.1", file.path()},
                         &err),
               3);
     EXPECT_TRUE(anyContains(err, "udpReady"));

@@ -6,8 +6,7 @@
 
 namespace {
 
-template <class Caught, class Thrown>
-bool caughtAs()
+template <class Caught, class Thrown> bool caughtAs()
 {
     try {
         throw Thrown();
@@ -18,8 +17,7 @@ bool caughtAs()
     }
 }
 
-template <class Child, class Parent>
-void expectFamily()
+template <class Child, class Parent> void expectFamily()
 {
     static_assert(std::is_base_of_v<Parent, Child>);
     static_assert(std::is_empty_v<Child> || sizeof(Child) == sizeof(std::exception));

@@ -1,7 +1,7 @@
 // locks: sink
 #include "test_helpers/memory_net.h"
-#include "test_helpers/played_whole.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/played_whole.h"
 #include "test_helpers/sink_recorder.h"
 #include "utils/errors.h"
 #include "wrappers/audiodec.h"
@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <stdexcept>

@@ -105,8 +105,8 @@ testing::AssertionResult playedBuffers(const std::vector<float>& rec, int frames
     const size_t onset = TestHelpers::firstNonZeroFrame(rec);
     if (onset == static_cast<size_t>(-1))
         return testing::AssertionFailure() << "nothing was heard";
-    const std::vector<float> heard =
-        TestHelpers::withoutSilence(std::vector<float>(rec.begin() + static_cast<long>(2 * onset), rec.end()));
+    const std::vector<float> heard = TestHelpers::withoutSilence(
+        std::vector<float>(rec.begin() + static_cast<long>(2 * onset), rec.end()));
     if (gap) {
         size_t last = rec.size() / 2;
         while (last > onset && rec[2 * (last - 1)] == 0 && rec[2 * (last - 1) + 1] == 0)
@@ -122,8 +122,9 @@ testing::AssertionResult playedBuffers(const std::vector<float>& rec, int frames
             const float left = static_cast<float>(k * frames + j + 1) * step;
             const float got = heard[2 * (start + j)];
             if (got != left || heard[2 * (start + j) + 1] != -0.5f * left) {
-                return testing::AssertionFailure() << "played buffer " << played.size() << " (buffer " << k
-                                                   << ") is torn at frame " << j << ": then " << whereFrom(got, frames);
+                return testing::AssertionFailure()
+                       << "played buffer " << played.size() << " (buffer " << k << ") is torn at frame " << j
+                       << ": then " << whereFrom(got, frames);
             }
         }
         played.push_back(static_cast<int>(k));
@@ -141,8 +142,7 @@ std::vector<int> upTo(int n)
 
 // Runs fill() between two triggers and returns what the second trigger
 // printed on standard output.
-template <typename Fill>
-std::string printedByTrigger(AudioIO& aio, Channels& c, Fill fill)
+template <typename Fill> std::string printedByTrigger(AudioIO& aio, Channels& c, Fill fill)
 {
     aio.write(c.ptr, 0, aio.bufSize());
     aio.trigger();

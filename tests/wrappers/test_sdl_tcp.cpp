@@ -99,8 +99,7 @@ TEST(SDLTCPSetup, ConnectToAClosedPortFails)
 {
     SDLTCP sender;
     testing::internal::CaptureStdout();
-    EXPECT_THROW(sender.setupSend("127.0.0.1", TestHelpers::freePort()),
-                 Utils::NetErrorCreateSocket);
+    EXPECT_THROW(sender.setupSend("127.0.0.1", TestHelpers::freePort()), Utils::NetErrorCreateSocket);
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("SDLNet_TCP_Open: ", 0), 0u);
     // Nothing was opened: sel reports the missing set and returns.

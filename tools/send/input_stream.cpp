@@ -21,8 +21,7 @@ std::string errorText(int error)
 } // namespace
 
 InputStream::InputStream(const std::string& path, size_t window)
-    : _name(path == "-" ? "standard input" : path)
-    , _window(window)
+    : _name(path == "-" ? "standard input" : path), _window(window)
 {
     if (path == "-") {
         _fd = 0;

@@ -45,8 +45,7 @@ void readVorbisId(const ogg_page& og, OggPage& page)
 
 } // namespace
 
-OggPageReader::OggPageReader(InputStream& in)
-    : _in(in)
+OggPageReader::OggPageReader(InputStream& in) : _in(in)
 {
     ogg_sync_init(&_sync);
 }
@@ -79,7 +78,8 @@ void OggPageReader::keepHeader(const OggPage& page)
         _headerBytes = page.bytes.size();
         _collecting = true;
     } else if (_collecting && page.serial == _header.front().serial) {
-        _collecting = page.granule <= 0 && !page.truncated && _headerBytes + page.bytes.size() <= maxHeaderBytes;
+        _collecting =
+            page.granule <= 0 && !page.truncated && _headerBytes + page.bytes.size() <= maxHeaderBytes;
         if (_collecting) {
             _header.push_back(page);
             _headerBytes += page.bytes.size();

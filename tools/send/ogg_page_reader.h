@@ -65,7 +65,7 @@ private:
     size_t _skipped = 0;
     std::vector<OggPage> _header; // of the current link, for a live input
     size_t _headerBytes = 0;
-    bool _collecting = false;     // the current link's header is not complete yet
+    bool _collecting = false; // the current link's header is not complete yet
     bool _replaying = false;
     size_t _replayAt = 0;
     bool _joinNext = false;

@@ -4,8 +4,7 @@
 
 namespace Send {
 
-PacingSchedule::PacingSchedule(double leadSeconds)
-    : _lead(leadSeconds)
+PacingSchedule::PacingSchedule(double leadSeconds) : _lead(leadSeconds)
 {
 }
 

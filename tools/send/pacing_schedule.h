@@ -30,9 +30,9 @@ private:
     double _linkStart = 0; // play time at which the current link began
     long _rate = 0;        // 0 until the first Vorbis BOS page
     uint32_t _serial = 0;
-    int64_t _granule = 0;  // highest granule of the current link so far
+    int64_t _granule = 0;     // highest granule of the current link so far
     int64_t _granuleBase = 0; // the granule at which the link's time starts
-    bool _joining = false; // the next granule becomes _granuleBase
+    bool _joining = false;    // the next granule becomes _granuleBase
     double _lastDue = 0;
 };
 

@@ -7,11 +7,11 @@ namespace Send {
 
 struct Reply {
     enum class Kind {
-        UdpReady,               // value: the port
+        UdpReady, // value: the port
         InitTransmissionFailed,
-        Alive,                  // value: the number
+        Alive, // value: the number
         ReadError,
-        Malformed,              // "udpReady" or "alive" with a bad argument
+        Malformed, // "udpReady" or "alive" with a bad argument
         Unknown,
     };
     Kind kind = Kind::Unknown;

@@ -84,8 +84,7 @@ SendSession::Result SendSession::loop()
     _nextProgress = _now;
     _start = _now;
     _control->bufferCmd("startTransmission");
-    while (step()) {
-    }
+    while (step()) {}
     return _result;
 }
 
@@ -207,7 +206,8 @@ bool SendSession::checkDeadlines()
     if (_state != State::WaitingReady || _now < _deadline)
         return true;
     if (_failures >= receiverAttempts) {
-        warn("the receiver gave up after " + std::to_string(_failures) + " failed attempts to open the stream");
+        warn("the receiver gave up after " + std::to_string(_failures)
+             + " failed attempts to open the stream");
         return finish(Result::GaveUp);
     }
     if (_failures > 0) {
@@ -215,8 +215,8 @@ bool SendSession::checkDeadlines()
              + " failed attempts to open the stream");
         return finish(Result::GaveUp);
     }
-    warn("no receiver answers at " + _where + " (no \"udpReady\" within " + secondsText(_config.readyTimeoutMs)
-         + " s)");
+    warn("no receiver answers at " + _where + " (no \"udpReady\" within "
+         + secondsText(_config.readyTimeoutMs) + " s)");
     return finish(Result::NoReceiver);
 }
 
@@ -234,7 +234,9 @@ SendSession::Clock::time_point SendSession::nextWake() const
 {
     Clock::time_point wake = std::min(_nextAlive, _now + std::chrono::milliseconds(pollMs));
     if (_state == State::Streaming && _havePage)
-        wake = std::min(wake, _start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(_pageDue)));
+        wake = std::min(
+            wake,
+            _start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(_pageDue)));
     if (_state == State::WaitingReady)
         wake = std::min(wake, _deadline);
     return wake;

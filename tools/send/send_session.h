@@ -23,16 +23,16 @@ struct SessionConfig {
     int port = Utils::controlPort;
     double lead = 1.0;
     bool loop = false;
-    bool progress = false;       // the "\r" line on standard output
-    double totalSeconds = 0;     // for the progress line; 0 when unknown
-    int readyTimeoutMs = 10000;  // for "udpReady" after "startTransmission"
-    int retryTimeoutMs = 3000;   // for "udpReady" after "startTransmissionAgain"
+    bool progress = false;      // the "\r" line on standard output
+    double totalSeconds = 0;    // for the progress line; 0 when unknown
+    int readyTimeoutMs = 10000; // for "udpReady" after "startTransmission"
+    int retryTimeoutMs = 3000;  // for "udpReady" after "startTransmissionAgain"
     // How long the connection stays open after the last page's audio is due
     // to play: closing it stops the receiver, so this covers the receiver's
     // own latency (decoder buffer and audio output).
     double drainSeconds = 2.0;
     int aliveIntervalMs = 1000;
-    int aliveSilenceMs = 5000;   // no reply this long is reported
+    int aliveSilenceMs = 5000; // no reply this long is reported
 };
 
 // One controller session with a receiver: connects, asks for a transmission,
@@ -105,10 +105,10 @@ private:
     // Protocol and deadlines.
     State _state = State::WaitingReady;
     Clock::time_point _now;
-    Clock::time_point _deadline;     // for "udpReady", while WaitingReady
+    Clock::time_point _deadline; // for "udpReady", while WaitingReady
     Clock::time_point _nextAlive;
     Clock::time_point _nextProgress;
-    Clock::time_point _start;        // of the current attempt
+    Clock::time_point _start; // of the current attempt
     long _aliveCounter = 0;
     std::deque<PendingAlive> _pendingAlive;
     bool _silenceReported = false;
@@ -120,7 +120,7 @@ private:
     OggPage _page;
     bool _havePage = false;
     double _pageDue = 0;
-    uint32_t _pass = 0;              // of --loop, from 0
+    uint32_t _pass = 0; // of --loop, from 0
     bool _passHadPages = false;
     std::vector<unsigned char> _batch;
 

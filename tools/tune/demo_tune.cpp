@@ -45,7 +45,8 @@ std::vector<unsigned char> makeTune()
     for (long bar = 0; bar < bars; ++bar) {
         const int root = roots[bar];
         const int third = root + (minor[bar] ? 3 : 4);
-        const int chord[] = {root + 12, third + 12, root + 19, root + 24, third + 24, root + 19, third + 12, root + 19};
+        const int chord[] = {root + 12,  third + 12, root + 19,  root + 24,
+                             third + 24, root + 19,  third + 12, root + 19};
         const long barStart = static_cast<long>(bar * 4 * beat * rate);
         const bool last = bar == bars - 1;
         for (int step = 0; step < (last ? 1 : 8); ++step)
