@@ -11,7 +11,7 @@ namespace Server {
 // What a controller's words ask for, in the order it sent them.
 struct Command {
     enum class Kind { Start, Again, Alive, Unknown };
-    Kind kind;
+    Kind kind = Kind::Unknown;
     int32_t value = 0; // Alive: the number to answer with
     Word word;         // Unknown: the word
 };

@@ -208,7 +208,7 @@ void AudioDec::useRate(long rate)
         return;
     }
     _chunkRate = rate;
-    if (_resampler.active() && rate != _resampler.inRate())
+    if (_resampler.active() && static_cast<double>(rate) != _resampler.inRate())
         _tail = true;
     else if (!_resampler.active() && rate != outputRate)
         _resampler.start(static_cast<double>(rate));

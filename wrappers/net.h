@@ -30,7 +30,7 @@ public:
     // Most bytes of commands that may wait for the peer, and the longest
     // time the peer may take none of them, before the connection counts as
     // broken: a peer that does not read must not hold memory or a thread.
-    static constexpr size_t unsentLimit = 64 * 1024;
+    static constexpr size_t unsentLimit = size_t{64} * 1024;
     static constexpr int stallLimitMs = 2000;
 
     // Any thread; never waits for the network. A command that would pass

@@ -22,9 +22,9 @@ constexpr size_t foreignLimit = 65536;
 constexpr int stopCheckMs = 100;
 // Accepted bytes held for the library beyond which the socket is no longer
 // drained ahead of it: far more than any sender's lead.
-constexpr size_t heldLimit = 1 << 20;
+constexpr size_t heldLimit = size_t{1} << 20;
 // Served bytes kept at the front of _pages before they are let go.
-constexpr size_t compactAfter = 64 * 1024;
+constexpr size_t compactAfter = size_t{64} * 1024;
 
 } // namespace
 
@@ -148,7 +148,7 @@ void OggInput::takePages()
     }
     const auto now = std::chrono::steady_clock::now();
     ogg_page page;
-    long r;
+    long r = 0;
     while ((r = ogg_sync_pageseek(&_sync->state, &page)) != 0) {
         if (r < 0) {
             _skipped += static_cast<size_t>(-r); // not part of any page

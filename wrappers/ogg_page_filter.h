@@ -18,7 +18,7 @@ namespace Wrappers {
 // Used by the decoding thread only.
 class OggPageFilter {
 public:
-    static constexpr std::size_t maxPacketBytes = 1 << 20;
+    static constexpr std::size_t maxPacketBytes = std::size_t{1} << 20;
     static constexpr std::chrono::seconds staleAfter{2};
 
     void reset();
@@ -41,7 +41,7 @@ private:
 
     Stream* find(uint32_t serial);
     bool startsLink(uint32_t serial, std::chrono::steady_clock::time_point now);
-    bool withinBounds(Stream& s, const unsigned char* header, std::size_t headerLength);
+    static bool withinBounds(Stream& s, const unsigned char* header, std::size_t headerLength);
 
     Stream _streams[maxStreams] = {};
     int _count = 0;
