@@ -71,13 +71,13 @@ void ControlParser::interpretWord(Word word, std::vector<Command>& commands)
             word.text.erase(0, used);
         }
     }
-    if (word.cut) {
-        commands.push_back({Command::Kind::Unknown, 0, std::move(word)});
-    } else if (word.text == "startTransmission") {
+    // A cut word is never a command, whatever its kept bytes spell.
+    const std::string& text = word.cut ? std::string() : word.text;
+    if (text == "startTransmission") {
         commands.push_back({Command::Kind::Start, 0, Word()});
-    } else if (word.text == "startTransmissionAgain") {
+    } else if (text == "startTransmissionAgain") {
         commands.push_back({Command::Kind::Again, 0, Word()});
-    } else if (word.text == "alive") {
+    } else if (text == "alive") {
         _aliveWaiting = true;
     } else {
         commands.push_back({Command::Kind::Unknown, 0, std::move(word)});
