@@ -10,6 +10,7 @@
 // Uses port 8888: run alone in a network namespace of its own:
 //   unshare -n sh -c 'ip link set lo up; build/bench/bench_control_flood'
 #include "test_helpers/flood.h"
+#include "test_helpers/reply_collector.h"
 #include "test_helpers/tcp_client.h"
 
 #include <fcntl.h>
@@ -134,21 +135,7 @@ int main(int argc, char** argv)
     }
 
     {
-        std::atomic<bool> stop{false};
-        std::mutex repliesMutex;
-        std::string replies;
-        std::thread reader([&] {
-            while (!stop) {
-                const std::string more = controller.readFor(20ms);
-                std::lock_guard<std::mutex> lock(repliesMutex);
-                replies += more;
-            }
-        });
-        auto endsWith = [&](const std::string& tail) {
-            std::lock_guard<std::mutex> lock(repliesMutex);
-            return replies.size() >= tail.size()
-                   && replies.compare(replies.size() - tail.size(), tail.size(), tail) == 0;
-        };
+        TestHelpers::ReplyCollector collector(controller);
         int number = 100;
         PeakSampler sampler(pid);
         const auto start = Clock::now();
@@ -163,11 +150,10 @@ int main(int argc, char** argv)
             bytes, 600s);
         const std::string last = "alive " + std::to_string(number - 1) + " ";
         const auto deadline = Clock::now() + 60s;
-        while (Clock::now() < deadline && !endsWith(last))
+        while (Clock::now() < deadline && !collector.endsWith(last))
             std::this_thread::sleep_for(10ms);
         const double s = std::chrono::duration<double>(Clock::now() - start).count();
-        stop = true;
-        reader.join();
+        const std::string replies = collector.stop();
         std::string expected;
         for (int i = 100; i < number; ++i)
             expected += "alive " + std::to_string(i) + " ";

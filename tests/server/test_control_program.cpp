@@ -1,6 +1,7 @@
 // locks: ports
 #include "test_helpers/child_process.h"
 #include "test_helpers/flood.h"
+#include "test_helpers/reply_collector.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/wait.h"
 
@@ -176,21 +177,7 @@ TEST(ControlProgram, FloodsOfWordsLeaveMemoryBoundedAndEveryAliveAnsweredInOrder
 
     // "alive" with numbers that count up, read while sent: every reply
     // comes, in order.
-    std::atomic<bool> stop{false};
-    std::mutex repliesMutex;
-    std::string replies;
-    std::thread reader([&] {
-        while (!stop) {
-            const std::string more = controller.readFor(50ms);
-            std::lock_guard<std::mutex> lock(repliesMutex);
-            replies += more;
-        }
-    });
-    auto endsWith = [&](const std::string& tail) {
-        std::lock_guard<std::mutex> lock(repliesMutex);
-        return replies.size() >= tail.size()
-               && replies.compare(replies.size() - tail.size(), tail.size(), tail) == 0;
-    };
+    TestHelpers::ReplyCollector collector(controller);
     int number = 100;
     const auto r = TestHelpers::flood(
         controller.fd(),
@@ -200,10 +187,9 @@ TEST(ControlProgram, FloodsOfWordsLeaveMemoryBoundedAndEveryAliveAnsweredInOrder
             return words;
         },
         floodBytes, 120s, sample);
-    EXPECT_TRUE(
-        TestHelpers::waitFor([&] { return endsWith("alive " + std::to_string(number - 1) + " "); }, 30s));
-    stop = true;
-    reader.join();
+    EXPECT_TRUE(TestHelpers::waitFor(
+        [&] { return collector.endsWith("alive " + std::to_string(number - 1) + " "); }, 30s));
+    const std::string replies = collector.stop();
     ASSERT_FALSE(r.peerGone);
     EXPECT_TRUE(replies == aliveRun(100, number - 100)) << "replies differ from the requests";
     sample();
