@@ -1,10 +1,10 @@
 #include "test_helpers/receiver_fixture.h"
 
+#include "test_helpers/flood.h"
 #include "test_helpers/loopback.h"
 #include "test_helpers/played_whole.h"
 #include "test_helpers/udp_streamer.h"
 
-#include <fstream>
 
 using namespace std::chrono_literals;
 
@@ -68,13 +68,7 @@ void ReceiverFixture::expectNormalRun()
 
 long ReceiverFixture::residentKb() const
 {
-    std::ifstream status("/proc/" + std::to_string(veldrane->pid()) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    }
-    return -1;
+    return residentKiB(veldrane->pid());
 }
 
 } // namespace TestHelpers
