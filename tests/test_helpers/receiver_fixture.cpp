@@ -5,7 +5,6 @@
 #include "test_helpers/played_whole.h"
 #include "test_helpers/udp_streamer.h"
 
-
 using namespace std::chrono_literals;
 
 namespace TestHelpers {

@@ -6,12 +6,12 @@ namespace TestHelpers {
 
 ReplyCollector::ReplyCollector(TcpClient& controller)
     : _controller(controller), _reader([this] {
-          while (!_stop) {
-              const std::string more = _controller.readFor(std::chrono::milliseconds(20));
-              std::lock_guard<std::mutex> lock(_mutex);
-              _replies += more;
-          }
-      })
+        while (!_stop) {
+            const std::string more = _controller.readFor(std::chrono::milliseconds(20));
+            std::lock_guard<std::mutex> lock(_mutex);
+            _replies += more;
+        }
+    })
 {
 }
 
@@ -23,7 +23,8 @@ ReplyCollector::~ReplyCollector()
 bool ReplyCollector::endsWith(const std::string& tail) const
 {
     std::lock_guard<std::mutex> lock(_mutex);
-    return _replies.size() >= tail.size() && _replies.compare(_replies.size() - tail.size(), tail.size(), tail) == 0;
+    return _replies.size() >= tail.size()
+           && _replies.compare(_replies.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::string ReplyCollector::stop()
