@@ -160,6 +160,7 @@ TEST_F(HostileInput, APacketThatNeverEndsLeavesMemoryBounded)
         std::this_thread::sleep_for(5ms);
     }
     EXPECT_LT(peak - before, 16 * 1024) << "resident memory grew from " << before << " to " << peak << " KiB";
+    RecordProperty("resident_growth_kib", static_cast<int>(peak - before));
 
     controller.close();
     ASSERT_TRUE(veldrane->waitForStdout("dekoding stoppet", 3s));
