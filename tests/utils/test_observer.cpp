@@ -194,8 +194,8 @@ TEST(Signal, EmissionNeverWaitsForAHandlerAndOnePerValueKeepsOne)
         {
             ++calls;
             entered = true;
-            while (!release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // Held until the test lets go; bounded, so a failing test ends.
+            TestHelpers::waitFor([this] { return release.load(); }, std::chrono::seconds(20));
         }
     };
     Utils::Signal a(Utils::Signal::Pending::OnePerValue);
@@ -203,8 +203,7 @@ TEST(Signal, EmissionNeverWaitsForAHandlerAndOnePerValueKeepsOne)
     a.connect(&slow, &Slow::onA);
     a(0);
     std::thread deliverer([] { Utils::Signal::run(); });
-    while (!slow.entered)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(TestHelpers::waitFor([&] { return slow.entered.load(); }, std::chrono::seconds(10)));
 
     std::atomic<bool> emitted{false};
     std::thread worker([&] {
