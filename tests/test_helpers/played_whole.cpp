@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace TestHelpers {
 
 void expectPlayedWhole(const std::vector<float>& recording, const std::vector<float>& reference,
@@ -15,6 +17,16 @@ void expectPlayedWhole(const std::vector<float>& recording, const std::vector<fl
     const std::size_t loud = firstNonZeroFrame(recording, end);
     EXPECT_EQ(loud, static_cast<std::size_t>(-1))
         << "sound at recording frame " << loud << ", " << loud - end << " frames after the stream's last";
+}
+
+void expectPlayedInOrder(const std::vector<float>& recording, const std::vector<float>& reference)
+{
+    const std::vector<float> heard = withoutSilence(recording);
+    const std::vector<float> whole = withoutSilence(reference);
+    const auto diff = std::mismatch(heard.begin(), heard.end(), whole.begin(), whole.end());
+    EXPECT_TRUE(diff.first == heard.end() && diff.second == whole.end())
+        << "heard " << heard.size() / 2 << " sounding frames of " << whole.size() / 2
+        << "; the first that differs is sounding frame " << (diff.first - heard.begin()) / 2;
 }
 
 std::vector<float> withoutSilence(const std::vector<float>& interleaved)

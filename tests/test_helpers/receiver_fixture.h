@@ -31,10 +31,10 @@ protected:
     // Connects a controller and starts a reception run.
     void startRun(TcpClient& controller);
     // Sends the stream from its beginning, paced, as a controller does after
-    // "udpReady", and expects every frame of it in the recording, in order
-    // and unchanged, and then silence for a buffer's length and more.
+    // "udpReady", and expects every frame of it in the recording once, in
+    // order and unchanged, and nothing else audible.
     void expectPlayed(SinkRecorder& recorder, const Bytes& stream);
-    // A fresh controller plays a short stream bit-exact: the receiver has
+    // A fresh controller plays a short stream whole: the receiver has
     // come through whatever the test did to it.
     void expectNormalRun();
     // The receiver's resident memory now, from /proc.
