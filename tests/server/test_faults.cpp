@@ -107,6 +107,7 @@ TEST_F(SoundServerFaults, AFrozenServerCannotHoldTheRunWhenTheControllerLeaves)
     controller.close();
     EXPECT_TRUE(veldrane->waitForStdout("dekoding stoppet", 2s));
     server->thaw();
+    ASSERT_TRUE(server->waitUntilNoStreams(5s));
     expectNormalRun();
 }
 

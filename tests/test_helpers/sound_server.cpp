@@ -58,6 +58,11 @@ bool SoundServer::running() const
     return run("pactl info >/dev/null 2>&1");
 }
 
+bool SoundServer::waitUntilNoStreams(std::chrono::milliseconds timeout) const
+{
+    return waitFor([] { return run("test -z \"$(pactl list short sink-inputs 2>/dev/null)\""); }, timeout);
+}
+
 pid_t SoundServer::pid() const
 {
     std::ifstream in(_dir + "/pulseaudio.pid");

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+
 #include <string>
 
 namespace TestHelpers {
@@ -23,6 +25,10 @@ public:
     void thaw();          // SIGCONT
     void kill();          // SIGKILL, and waits until it is gone
     bool start();         // (again) in the same place; whether it answers
+    // Waits until no program plays to the server any more: an output the
+    // receiver let go of while the server was frozen still plays what was
+    // queued once the server is thawed, until its owner closes it.
+    bool waitUntilNoStreams(std::chrono::milliseconds timeout) const;
 
 private:
     pid_t pid() const;
