@@ -8,6 +8,9 @@
 //   (c) veldrane-send's own CPU time per second of audio;
 //   (d) the long stream's recording against its reference decode: whether
 //       every frame was heard once, in order, and silence after the last.
+// The recording for (d) runs during (b): a 10 ms capture makes the sink
+// render in small blocks and about doubles the wake-ups of the receiver's
+// output threads, so compare (b) only with (b) of this same program.
 // Usage: bench_send_path [seconds=120] [latency runs=3]
 // Needs the test sound server (scripts/pulse.sh start DIR and its env) and
 // uses ports 8888/6666: run under flock /tmp/veldrane-ports.lock.
