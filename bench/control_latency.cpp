@@ -6,7 +6,9 @@
 //   (c) open descriptors of the process before and after N reconnections;
 //   (d) wake-ups per second of each of its threads while no controller is
 //       connected, vs. the design's floor: the main loop's 20 passes a
-//       second, the command server's one accept attempt a second.
+//       second, the command server's one accept attempt a second; and its
+//       CPU time per second, vs. a bare loop that sleeps 50 ms, measured
+//       over the same seconds.
 // Usage: bench_control_latency [reconnections=1000] [path to veldrane]
 // Uses port 8888: run under flock /tmp/veldrane-ports.lock, or alone in a
 // network namespace of its own: unshare -n sh -c 'ip link set lo up; ...'.
@@ -17,7 +19,10 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -76,6 +81,57 @@ std::vector<long> wakeUps(pid_t pid)
         result.push_back(t.second);
     return result;
 }
+
+// CPU time of every thread of pid so far, in ms, from the scheduler's own
+// nanosecond counts (a clock tick is too coarse for an idle process).
+double cpuMs(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir)
+        return 0;
+    double total = 0;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        FILE* f = std::fopen((tasks + "/" + e->d_name + "/schedstat").c_str(), "r");
+        if (!f)
+            continue;
+        unsigned long long ns = 0;
+        if (std::fscanf(f, "%llu", &ns) == 1)
+            total += static_cast<double>(ns) / 1e6;
+        std::fclose(f);
+    }
+    closedir(dir);
+    return total;
+}
+
+// A child that does nothing but sleep 50 ms at a time: the floor for a
+// program whose main loop must pass 20 times a second.
+class SleepLoop {
+public:
+    SleepLoop() : _pid(fork())
+    {
+        if (_pid == 0) {
+            const timespec pause{0, 50 * 1000 * 1000};
+            for (;;)
+                nanosleep(&pause, nullptr);
+        }
+    }
+    ~SleepLoop()
+    {
+        if (_pid > 0) {
+            kill(_pid, SIGKILL);
+            waitpid(_pid, nullptr, 0);
+        }
+    }
+    SleepLoop(const SleepLoop&) = delete;
+    SleepLoop& operator=(const SleepLoop&) = delete;
+    pid_t pid() const { return _pid; }
+
+private:
+    pid_t _pid;
+};
 
 int openDescriptors(pid_t pid)
 {
@@ -224,14 +280,19 @@ int main(int argc, char** argv)
     std::printf("(c) open descriptors: %d before, %d after %d reconnections (running: %s)\n", fdBefore,
                 fdAfter, reconnections, program.isRunning() ? "yes" : "no");
 
-    // (d) idle wake-ups, no controller connected.
+    // (d) idle wake-ups and CPU, no controller connected.
     constexpr int idleSeconds = 10;
+    const SleepLoop floor;
     const std::vector<long> before = wakeUps(program.pid());
+    const double cpu0 = cpuMs(program.pid()), floor0 = cpuMs(floor.pid());
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+    const double cpu = cpuMs(program.pid()) - cpu0, floorCpu = cpuMs(floor.pid()) - floor0;
     const std::vector<long> after = wakeUps(program.pid());
     std::printf("(d) idle wake-ups per second by thread:");
     for (size_t i = 0; i < before.size() && i < after.size(); ++i)
         std::printf(" %.1f", static_cast<double>(after[i] - before[i]) / idleSeconds);
     std::printf("  | floor: main 20, command server 1\n");
+    std::printf("    idle CPU: %.2f ms per s | bare 50 ms sleep loop: %.2f ms per s (%.2f times)\n",
+                cpu / idleSeconds, floorCpu / idleSeconds, floorCpu > 0 ? cpu / floorCpu : 0.0);
     return 0;
 }
