@@ -52,18 +52,32 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// Voluntary context switches of each thread of pid, in thread id order.
-std::vector<long> wakeUps(pid_t pid)
+// The /proc folders of every thread of pid, in thread id order.
+std::vector<std::string> threadFolders(pid_t pid)
 {
-    std::vector<std::pair<long, long>> byThread;
+    std::vector<std::pair<long, std::string>> byThread;
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     DIR* dir = opendir(tasks.c_str());
     if (!dir)
         return {};
     while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
-        FILE* f = std::fopen((tasks + "/" + e->d_name + "/status").c_str(), "r");
+        if (e->d_name[0] != '.')
+            byThread.emplace_back(std::atol(e->d_name), tasks + "/" + e->d_name);
+    }
+    closedir(dir);
+    std::sort(byThread.begin(), byThread.end());
+    std::vector<std::string> result;
+    for (const auto& t : byThread)
+        result.push_back(t.second);
+    return result;
+}
+
+// Voluntary context switches of each thread of pid, in thread id order.
+std::vector<long> wakeUps(pid_t pid)
+{
+    std::vector<long> result;
+    for (const std::string& folder : threadFolders(pid)) {
+        FILE* f = std::fopen((folder + "/status").c_str(), "r");
         if (!f)
             continue;
         char line[256];
@@ -72,13 +86,8 @@ std::vector<long> wakeUps(pid_t pid)
             if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &switches) == 1)
                 break;
         std::fclose(f);
-        byThread.emplace_back(std::atol(e->d_name), switches);
+        result.push_back(switches);
     }
-    closedir(dir);
-    std::sort(byThread.begin(), byThread.end());
-    std::vector<long> result;
-    for (const auto& t : byThread)
-        result.push_back(t.second);
     return result;
 }
 
@@ -86,15 +95,9 @@ std::vector<long> wakeUps(pid_t pid)
 // nanosecond counts (a clock tick is too coarse for an idle process).
 double cpuMs(pid_t pid)
 {
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = opendir(tasks.c_str());
-    if (!dir)
-        return 0;
     double total = 0;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
-        FILE* f = std::fopen((tasks + "/" + e->d_name + "/schedstat").c_str(), "r");
+    for (const std::string& folder : threadFolders(pid)) {
+        FILE* f = std::fopen((folder + "/schedstat").c_str(), "r");
         if (!f)
             continue;
         unsigned long long ns = 0;
@@ -102,7 +105,6 @@ double cpuMs(pid_t pid)
             total += static_cast<double>(ns) / 1e6;
         std::fclose(f);
     }
-    closedir(dir);
     return total;
 }
 
