@@ -10,24 +10,36 @@ namespace Wrappers {
 // the link is decoded, over libsoxr: split channels in, interleaved frames
 // out, so the result goes straight into the output's buffer. It takes only
 // the input it needs for the room it is given, so nothing piles up inside.
+// A variable one also plays slightly faster or slower than the rates say,
+// to follow a sender whose clock differs from the sound device's.
 // Used by the decoding thread only.
 class Resampler {
 public:
     static constexpr double outputRate = 44100.0;
+    // How far from the rates a variable resampler may play.
+    static constexpr double maxSpeedChange = 0.005;
 
     Resampler() = default;
     ~Resampler();
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;
 
-    // Ready for a fresh signal at inRate. Allocates only when the rate
-    // changes. Prints the library's reason and throws Utils::AdError when
-    // it refuses.
-    void start(double inRate);
+    // Ready for a fresh signal at inRate, at speed 1. Allocates only when
+    // the rate or the kind changes. Prints the library's reason and throws
+    // Utils::AdError when it refuses.
+    void start(double inRate, bool variable = false);
+    // A variable resampler moves smoothly to consuming `speed` times its
+    // input rate per output second over the next `frames` output frames.
+    void setSpeed(double speed, size_t frames);
     // Releases the library's state; active() is false afterwards.
     void stop();
     bool active() const { return _soxr != nullptr; }
     double inRate() const { return _inRate; }
+    bool variable() const { return _variable; }
+    double speed() const { return _speed; }
+    // Output frames the library holds back (its filter delay and what it
+    // has not given out yet).
+    double delayFrames() const;
 
     // Consumes up to `frames` frames of in[0] and in[1] (the count taken
     // goes to `used`) and writes at most `room` interleaved frames to out;
@@ -40,6 +52,8 @@ public:
 private:
     soxr* _soxr = nullptr;
     double _inRate = 0;
+    bool _variable = false;
+    double _speed = 1.0;
 };
 
 } // namespace Wrappers
