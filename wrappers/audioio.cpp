@@ -81,9 +81,10 @@ struct AudioIO::Exchange {
     float* front = nullptr;
     float* back = nullptr;
     unsigned int frames = 0;
-    bool fresh = false;   // front was handed over and not copied yet
-    bool taken = false;   // the device asked for audio since trigger() last returned
-    bool running = false; // the stream runs; waits end when it does not
+    bool fresh = false;                            // front was handed over and not copied yet
+    bool taken = false;                            // the device asked for audio since trigger() last returned
+    bool running = false;                          // the stream runs; waits end when it does not
+    std::chrono::steady_clock::time_point askedAt; // the device's latest request
 
     explicit Exchange(unsigned int size) { resize(size); }
 
@@ -109,6 +110,7 @@ struct AudioIO::Exchange {
             }
             fresh = false;
             taken = true;
+            askedAt = std::chrono::steady_clock::now();
         }
         changed.notify_all();
         if (copied < n)
@@ -332,7 +334,7 @@ void AudioIO::read(float** channels)
     }
 }
 
-void AudioIO::trigger()
+void AudioIO::trigger(const Meanwhile& meanwhile)
 {
     if (!_audio->isStreamOpen()) {
         Utils::printErr("AudioIO: trigger without an open stream\n");
@@ -348,7 +350,7 @@ void AudioIO::trigger()
         if (elapsed > _bufferTime)
             std::printf("UNDERRUN - diff %.0f\n", static_cast<double>(elapsed));
     }
-    if (!handOver())
+    if (!handOver(_firstTrigger ? Meanwhile() : meanwhile))
         giveUp("AudioIO: the sound server took no audio for " + std::to_string(stallLimitMs()) + " ms\n");
     _lastTrigger = _timer.now();
     _firstTrigger = false;
@@ -356,7 +358,7 @@ void AudioIO::trigger()
 
 // Swaps the filled buffer in and waits until the device asks again; false
 // when it does not within stallLimitMs(): a frozen or vanished server.
-bool AudioIO::handOver()
+bool AudioIO::handOver(const Meanwhile& meanwhile)
 {
     Exchange& x = *_exchange;
     std::unique_lock<std::mutex> lock(x.mutex);
@@ -370,6 +372,15 @@ bool AudioIO::handOver()
         return false;
     std::swap(x.front, x.back);
     x.fresh = true;
+    if (meanwhile && !x.taken) {
+        // The device asks a period after it last did; a little later, so
+        // that it usually has and the wait below ends at once.
+        const auto period = std::chrono::microseconds(1000000LL * _bufferSize / sampleRate);
+        const auto expected = x.askedAt + period + std::chrono::milliseconds(2);
+        lock.unlock();
+        meanwhile(expected);
+        lock.lock();
+    }
     if (!x.changed.wait_until(lock, deadline, [&x] { return x.taken || !x.running; }))
         return false;
     x.taken = false;

@@ -2,7 +2,9 @@
 
 #include "wrappers/sdl_timer.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,8 +40,12 @@ public:
     void read(float** channels);
     // Underrun test, then hands the buffer to the device and waits until it
     // asks again. Throws Utils::AudioTriggerError when the sound server
-    // failed or took nothing for a few buffer periods.
-    void trigger();
+    // failed or took nothing for a few buffer periods. `meanwhile`, when
+    // given, is called after the hand-over with the moment the device is
+    // expected to ask, and may use the time until then; the wait for the
+    // device follows it.
+    using Meanwhile = std::function<void(std::chrono::steady_clock::time_point)>;
+    void trigger(const Meanwhile& meanwhile = {});
 
 private:
     struct Exchange;
@@ -49,7 +55,7 @@ private:
     void start();
     void setRunning(bool running);
     void drainAndStop();
-    bool handOver();
+    bool handOver(const Meanwhile& meanwhile);
     int stallLimitMs() const;
     [[noreturn]] void giveUp(const std::string& why);
     void closeInBackground();

@@ -54,6 +54,7 @@ void OggInput::reset(Net* net)
     _skipped = 0;
     _foreign = false;
     _broken = false;
+    _newest = Newest();
 }
 
 void OggInput::setStopCheck(std::function<bool()> stopRequested)
@@ -114,6 +115,17 @@ void OggInput::drain()
     while (_pages.size() - _served < heldLimit && take(0)) {}
 }
 
+void OggInput::takeUntil(std::chrono::steady_clock::time_point until)
+{
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || _pages.size() - _served >= heldLimit
+            || !receive(static_cast<int>(left.count())))
+            return;
+    }
+}
+
 bool OggInput::take(int timeoutMs)
 {
     if (!_net || _broken)
@@ -136,6 +148,21 @@ bool OggInput::take(int timeoutMs)
     ogg_sync_wrote(&_sync->state, n);
     takePages();
     return true;
+}
+
+void OggInput::noteNewest(int64_t granule, uint32_t serial, bool ends,
+                          std::chrono::steady_clock::time_point now)
+{
+    if (granule < 0 && !ends)
+        return; // no packet ends on this page
+    const bool sameLink = _newest.known && _newest.serial == serial;
+    _newest.start = sameLink ? _newest.granule : -1;
+    if (granule >= 0)
+        _newest.granule = granule;
+    _newest.known = true;
+    _newest.serial = serial;
+    _newest.ends = ends;
+    _newest.taken = now;
 }
 
 // Moves every whole, checked page out of the framing layer into _pages;
@@ -161,6 +188,8 @@ void OggInput::takePages()
         _pages.insert(_pages.end(), page.header, page.header + page.header_len);
         _pages.insert(_pages.end(), page.body, page.body + page.body_len);
         _endReported = false;
+        noteNewest(ogg_page_granulepos(&page), static_cast<uint32_t>(ogg_page_serialno(&page)),
+                   ogg_page_eos(&page) != 0, now);
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include "wrappers/ogg_page_filter.h"
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -40,10 +42,27 @@ public:
     // so that a flood from others never fills the socket's buffer and
     // pushes out the stream's own datagrams.
     void drain();
+    // Takes datagrams as they arrive until `until`, so that each page's
+    // arrival is known to the moment. For the time the decoder would
+    // otherwise only wait for the device.
+    void takeUntil(std::chrono::steady_clock::time_point until);
     // The last page served carried the end-of-stream mark of its link.
     bool linkEnded() const { return _linkEnded; }
     // The latest read gave up because a long run of bytes held no Ogg page.
     bool foreign() const { return _foreign; }
+
+    // The newest accepted page that carries a granule position. A sender
+    // sends each page when playing reaches its first sample, less a lead,
+    // so where the page starts tells how far the sender's clock had got.
+    struct Newest {
+        bool known = false;
+        int64_t granule = 0; // where it ends
+        int64_t start = -1;  // where it starts: the page before's granule; -1 when unknown
+        uint32_t serial = 0;
+        bool ends = false;                           // it ends its link
+        std::chrono::steady_clock::time_point taken; // when it came off the socket
+    };
+    const Newest& newest() const { return _newest; }
 
 private:
     struct Sync; // libogg's framing state
@@ -52,6 +71,7 @@ private:
     bool take(int timeoutMs);
     bool stopRequested() const { return _stopRequested && _stopRequested(); }
     void takePages();
+    void noteNewest(int64_t granule, uint32_t serial, bool ends, std::chrono::steady_clock::time_point now);
 
     std::unique_ptr<Sync> _sync;
     Net* _net = nullptr;
@@ -65,6 +85,7 @@ private:
     size_t _skipped = 0; // bytes dropped since the last page
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout
+    Newest _newest;
 };
 
 } // namespace Wrappers
