@@ -1,5 +1,6 @@
 #include "wrappers/audiodec.h"
 
+#include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/audioio.h"
 #include "wrappers/net.h"
@@ -8,6 +9,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <utility>
@@ -25,6 +27,10 @@ constexpr int chunkCapacity = 8192;
 constexpr long minRate = 1000;
 constexpr long maxRate = 768000;
 constexpr long outputRate = 44100;
+// A link's first second is not measured: until the library has read a page
+// with a granule position of it, its position may still be the previous
+// link's.
+constexpr long unmeasuredLinkSeconds = 1;
 
 const char* codeName(long r)
 {
@@ -72,6 +78,10 @@ AudioDec::AudioDec()
     , _tail(false)
     , _ending(false)
     , _badRate(0)
+    , _follower(static_cast<double>(chunkCapacity) / outputRate)
+    , _variable(false)
+    , _linkSection(-1)
+    , _linkFrames(0)
 {
 }
 
@@ -88,6 +98,7 @@ void AudioDec::init(Net* net, AudioIO* aio)
     _net = net;
     _aio = aio;
     _section = 0;
+    _follower = Utils::ClockFollower(static_cast<double>(aio->bufSize()) / outputRate);
     _input.reset(net);
 
     ov_callbacks callbacks;
@@ -137,6 +148,9 @@ void AudioDec::decode()
         } else if (_ending) {
             _ending = false;
             playPartial(filled);
+            // Whatever waited is gone; what comes next settles anew.
+            _follower.reset();
+            useSpeed(1.0);
             throw Utils::AdReadError();
         } else if (_chunkFrames == 0) {
             readChunk(total - filled);
@@ -144,8 +158,9 @@ void AudioDec::decode()
             filled += playChunk(filled, total - filled);
         }
     }
+    _aio->trigger([this](std::chrono::steady_clock::time_point until) { _input.takeUntil(until); });
     _input.drain();
-    _aio->trigger();
+    followClock();
 }
 
 // Decodes the next frames into _chunk, or notes why there are none.
@@ -153,10 +168,14 @@ void AudioDec::readChunk(int room)
 {
     int want = room;
     if (_resampler.active())
-        want = static_cast<int>(room * _resampler.inRate() / Resampler::outputRate) + 1;
+        want = static_cast<int>(room * _resampler.inRate() * _resampler.speed() / Resampler::outputRate) + 1;
     float** pcm = nullptr;
     const long r = ov_read_float(_vf.get(), &pcm, std::min(want, chunkCapacity), &_section);
     if (r > 0) {
+        if (_section != _linkSection)
+            _linkFrames = 0;
+        _linkSection = _section;
+        _linkFrames += r;
         takeChunk(pcm, static_cast<int>(r));
         return;
     }
@@ -210,8 +229,18 @@ void AudioDec::useRate(long rate)
     _chunkRate = rate;
     if (_resampler.active() && static_cast<double>(rate) != _resampler.inRate())
         _tail = true;
-    else if (!_resampler.active() && rate != outputRate)
-        _resampler.start(static_cast<double>(rate));
+    else if (!_resampler.active())
+        startResampling(rate);
+}
+
+// A link at the output's rate is copied untouched, unless the sender's
+// clock is being followed.
+void AudioDec::startResampling(long rate)
+{
+    if (rate == 0 || (rate == outputRate && !_variable))
+        _resampler.stop();
+    else
+        _resampler.start(static_cast<double>(rate), _variable);
 }
 
 int AudioDec::playChunk(int offset, int room)
@@ -245,10 +274,8 @@ int AudioDec::playTail(int offset, int room)
     if (n > 0)
         return static_cast<int>(n);
     _tail = false;
-    if (_chunkRate == 0 || _chunkRate == outputRate)
-        _resampler.stop();
-    else
-        _resampler.start(static_cast<double>(_chunkRate));
+    startResampling(_chunkRate);
+    _resampler.setSpeed(_follower.speed(), 0);
     return 0;
 }
 
@@ -283,6 +310,67 @@ void AudioDec::setStopCheck(std::function<bool()> stopRequested)
     _input.setStopCheck(std::move(stopRequested));
 }
 
+// Called once per output buffer, after the hand-over: what waits now sets
+// the speed of the next buffer.
+void AudioDec::followClock()
+{
+    double seconds = 0;
+    if (waiting(seconds)) {
+        _follower.observe(seconds);
+        if (_follower.outOfRange())
+            Utils::printErr(
+                "vorbisDecoder: the sender's clock differs from the sound device's by more than 0.5 %;"
+                " playing it as it comes\n");
+    }
+    useSpeed(_follower.speed());
+}
+
+// What waits ahead of the device, in seconds: the audio that has arrived
+// and is not decoded yet, the frames decoded and not played, and the
+// buffer the device took last. Granule positions make the first exact in
+// audio time whatever the bit rate. It is counted from where the newest
+// page starts, and the time since that page came is added: so counted, it
+// neither jumps by a page's length when one arrives nor changes with the
+// length of pages, and what is left moves only with the two clocks.
+// Unknown (false) early in a link and once the newest page ends the link
+// or belongs to the next one.
+bool AudioDec::waiting(double& seconds) const
+{
+    if (!_initialized)
+        return false;
+    const OggInput::Newest& newest = _input.newest();
+    const vorbis_info* vi = ov_info(_vf.get(), -1);
+    if (!vi || vi->rate <= 0 || !newest.known || newest.ends
+        || newest.serial != static_cast<uint32_t>(ov_serialnumber(_vf.get(), -1))
+        || _linkFrames < unmeasuredLinkSeconds * vi->rate)
+        return false;
+    const ogg_int64_t position = ov_pcm_tell(_vf.get());
+    if (position < 0 || newest.start < 0)
+        return false;
+    const double linkFrames = static_cast<double>(newest.start - position) + _chunkFrames;
+    const std::chrono::duration<double> sinceNewest = std::chrono::steady_clock::now() - newest.taken;
+    seconds = linkFrames / static_cast<double>(vi->rate)
+              + (_resampler.delayFrames() + _aio->bufSize()) / static_cast<double>(outputRate)
+              + sinceNewest.count();
+    return true;
+}
+
+// Once the speed leaves 1, the rest of the run goes through a variable
+// resampler: switching back and forth would cost a seam each time. A
+// resampler already running at a fixed ratio gives up its frames first.
+void AudioDec::useSpeed(double speed)
+{
+    if (!_variable && speed != 1.0) {
+        _variable = true;
+        if (_resampler.active())
+            _tail = true;
+        else
+            startResampling(_chunkRate != 0 ? _chunkRate : outputRate);
+    }
+    if (_resampler.variable())
+        _resampler.setSpeed(speed, static_cast<size_t>(_aio->bufSize()));
+}
+
 void AudioDec::forgetFrames()
 {
     _chunkFrames = 0;
@@ -291,6 +379,9 @@ void AudioDec::forgetFrames()
     _ending = false;
     _badRate = 0;
     _resampler.stop();
+    _variable = false;
+    _linkSection = -1;
+    _linkFrames = 0;
 }
 
 // Called by the library on the decoding thread, inside ov_open_callbacks

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "utils/clock_follower.h"
 #include "utils/downmix.h"
 #include "wrappers/ogg_input.h"
 #include "wrappers/resampler.h"
@@ -54,6 +55,10 @@ private:
     int playChunk(int offset, int room);
     int playTail(int offset, int room);
     void playPartial(int filled);
+    void startResampling(long rate);
+    void followClock();
+    bool waiting(double& seconds) const;
+    void useSpeed(double speed);
 
     // The library's stream state, allocated once with the decoder so that
     // no reception run allocates it again.
@@ -75,6 +80,12 @@ private:
     bool _tail;    // the resampler still holds the end of the previous rate's frames
     bool _ending;  // the stream stalled or ended: play what is decoded, then report
     long _badRate; // a rate that cannot be played, reported once
+
+    // Following the sender's clock: see Utils::ClockFollower.
+    Utils::ClockFollower _follower;
+    bool _variable;   // the speed has left 1 in this run: resample at a variable ratio
+    int _linkSection; // the link being decoded, as the library numbers it
+    long _linkFrames; // frames decoded of it so far
 };
 
 } // namespace Wrappers
