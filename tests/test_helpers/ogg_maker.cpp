@@ -34,7 +34,10 @@ float testSignal(const OggParams& params, int ch, long i)
         double len = std::max(params.seconds, 0.001);
         phase += f0 * 0.5 * t * t / (2.0 * len);
     }
-    return float(params.amplitude * std::sin(2.0 * pi * phase));
+    double gain = 1.0;
+    if (params.markerSeconds > 0 && std::fmod(t, params.markerSeconds) < 0.010)
+        gain = markerGain;
+    return float(gain * params.amplitude * std::sin(2.0 * pi * phase));
 }
 
 Bytes encodeOgg(const OggParams& params)

@@ -21,7 +21,13 @@ struct OggParams {
     // recording aligns with the reference at one offset only.
     bool sweep = true;
     float amplitude = 0.5f;
+    // With a period, every channel is loud (markerGain times) for the
+    // first 10 ms of each period: marks whose place in a recording tells
+    // when each part of the stream was played (see markers.h).
+    double markerSeconds = 0;
 };
+
+constexpr float markerGain = 3.5f;
 
 // The sample the encoder is fed for channel ch at frame i.
 float testSignal(const OggParams& params, int ch, long i);

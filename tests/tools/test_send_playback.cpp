@@ -15,7 +15,7 @@ using TestHelpers::ChildProcess;
 TEST(SendPlayback, PlaysAGeneratedStreamThroughTheReceiverWithoutGapOrUnderrun)
 {
     TestHelpers::OggParams params;
-    params.seconds = 8;
+    params.seconds = 16;
     const TestHelpers::Bytes stream = TestHelpers::encodeOgg(params);
     const std::vector<float> reference = TestHelpers::referenceDecode(stream);
     const TestHelpers::TempFile file(stream);
