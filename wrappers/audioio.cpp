@@ -373,10 +373,12 @@ bool AudioIO::handOver(const Meanwhile& meanwhile)
     std::swap(x.front, x.back);
     x.fresh = true;
     if (meanwhile && !x.taken) {
-        // The device asks a period after it last did; a little later, so
-        // that it usually has and the wait below ends at once.
+        // The device asks about a period after it last did. Nothing can end
+        // `meanwhile` when it asks, so it ends a little before: a request
+        // that comes early (some servers ask in steps of their own period)
+        // must not wait, or the next buffer would be late.
         const auto period = std::chrono::microseconds(1000000LL * _bufferSize / sampleRate);
-        const auto expected = x.askedAt + period + std::chrono::milliseconds(2);
+        const auto expected = x.askedAt + period - std::chrono::milliseconds(25);
         lock.unlock();
         meanwhile(expected);
         lock.lock();

@@ -41,9 +41,9 @@ public:
     // Underrun test, then hands the buffer to the device and waits until it
     // asks again. Throws Utils::AudioTriggerError when the sound server
     // failed or took nothing for a few buffer periods. `meanwhile`, when
-    // given, is called after the hand-over with the moment the device is
-    // expected to ask, and may use the time until then; the wait for the
-    // device follows it.
+    // given, is called after the hand-over with a moment a little before
+    // the device is expected to ask, and may use the time until then; the
+    // wait for the device follows it.
     using Meanwhile = std::function<void(std::chrono::steady_clock::time_point)>;
     void trigger(const Meanwhile& meanwhile = {});
 
