@@ -16,6 +16,7 @@
 #include "test_helpers/child_process.h"
 #include "test_helpers/markers.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/process_cpu.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/udp_streamer.h"
@@ -40,23 +41,6 @@ constexpr double markerSeconds = 0.5;
 constexpr float amplitude = 0.25f;
 constexpr double settledSeconds = 6;
 constexpr double markerFrames = markerSeconds * 44100;
-
-// User plus system CPU seconds of a running process, from /proc.
-double processCpu(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) // state .. cmajflt
-        fields >> skip;
-    double utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 struct Figures {
     bool ok = false;
@@ -112,13 +96,13 @@ Figures play(const TestHelpers::Bytes& stream, double seconds, double senderSpee
     if (!controller.connect(8888) || !controller.send("startTransmission")
         || controller.readUntil("udpReady 6666 ", 5s).empty())
         return f;
-    const double cpuBefore = processCpu(veldrane.pid());
+    const double cpuBefore = TestHelpers::processCpuSeconds(veldrane.pid());
     TestHelpers::UdpStreamer::Options pacing;
     pacing.rate = std::lround(44100 * senderSpeed);
     TestHelpers::UdpStreamer streamer(6666, TestHelpers::splitDatagrams(stream, 1024), pacing);
     streamer.waitDone(std::chrono::seconds(static_cast<long>(seconds * 1.1) + 10));
     recorder.waitForSound(static_cast<size_t>(seconds * 44100 * 1.01), 20s);
-    f.cpuMsPerSecond = (processCpu(veldrane.pid()) - cpuBefore) * 1000 / seconds;
+    f.cpuMsPerSecond = (TestHelpers::processCpuSeconds(veldrane.pid()) - cpuBefore) * 1000 / seconds;
     recorder.stop();
     f.underruns = veldrane.countLines("UNDERRUN");
     analyse(recorder.samples(), static_cast<double>(pacing.rate) / 44100,

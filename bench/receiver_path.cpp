@@ -12,6 +12,7 @@
 
 #include "test_helpers/child_process.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/process_cpu.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/udp_streamer.h"
@@ -34,23 +35,6 @@ using namespace std::chrono;
 using namespace TestHelpers;
 
 namespace {
-
-double processCpuSeconds(pid_t pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    std::istringstream fields(s.substr(s.rfind(')') + 2));
-    std::string field;
-    long utime = 0;
-    long stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stol(field);
-        if (i == 15)
-            stime = std::stol(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
 
 long peakMemoryKb(pid_t pid)
 {

@@ -16,6 +16,7 @@
 // uses ports 8888/6666: run under flock /tmp/veldrane-ports.lock.
 #include "test_helpers/child_process.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/process_cpu.h"
 #include "test_helpers/played_whole.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/temp_file.h"
@@ -44,23 +45,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string senderPath = VELDRANE_BINARY_DIR "/tools/veldrane-send";
-
-// User plus system CPU seconds of a running process, from /proc.
-double processCpu(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) // state .. cmajflt
-        fields >> skip;
-    double utime = 0, stime = 0;
-    fields >> utime >> stime;
-    return (utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 double selfCpu()
 {
@@ -127,10 +111,10 @@ int main(int argc, char** argv)
     }
     // Baseline for (b): the receiver idle, with no controller.
     std::this_thread::sleep_for(1s);
-    double idle0 = processCpu(veldrane.pid());
+    double idle0 = TestHelpers::processCpuSeconds(veldrane.pid());
     Clock::time_point idleStart = Clock::now();
     std::this_thread::sleep_for(5s);
-    double idleCpu = (processCpu(veldrane.pid()) - idle0)
+    double idleCpu = (TestHelpers::processCpuSeconds(veldrane.pid()) - idle0)
                      / std::chrono::duration<double>(Clock::now() - idleStart).count();
 
     // (a) first sound after the sender starts.
@@ -161,11 +145,11 @@ int main(int argc, char** argv)
     // (b), (c) and (d): a long stream.
     TestHelpers::SinkRecorder recorder;
     recorder.start();
-    double receiver0 = processCpu(veldrane.pid());
+    double receiver0 = TestHelpers::processCpuSeconds(veldrane.pid());
     Clock::time_point started;
     double senderCpu = 0;
     int code = runSender({"127.0.0.1", longPath}, senderCpu, started);
-    double receiverCpu = processCpu(veldrane.pid()) - receiver0;
+    double receiverCpu = TestHelpers::processCpuSeconds(veldrane.pid()) - receiver0;
     double wall = std::chrono::duration<double>(Clock::now() - started).count();
     int underruns = veldrane.countLines("UNDERRUN");
     recorder.waitForSound(decoded.size() / 2 + 2 * TestHelpers::receiverBufferFrames, 5s);
