@@ -16,8 +16,8 @@
 // uses ports 8888/6666: run under flock /tmp/veldrane-ports.lock.
 #include "test_helpers/child_process.h"
 #include "test_helpers/ogg_maker.h"
-#include "test_helpers/process_cpu.h"
 #include "test_helpers/played_whole.h"
+#include "test_helpers/process_cpu.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/temp_file.h"
 
