@@ -22,6 +22,12 @@ namespace {
 
 constexpr unsigned int sampleRate = 44100;
 constexpr int channelCount = 2;
+
+// Interleaved samples in `frames` frames, for offsets into a buffer.
+std::ptrdiff_t samples(long frames)
+{
+    return std::ptrdiff_t{channelCount} * frames;
+}
 constexpr int thresholdFrames = 8192;
 // Buffer periods the device may take nothing before trigger() gives up on
 // the sound server.
@@ -112,14 +118,14 @@ struct AudioIO::Exchange {
         }
         changed.notify_all();
         if (copied < n)
-            std::memset(out + channelCount * copied, 0, sizeof(float) * channelCount * (n - copied));
+            std::memset(out + samples(copied), 0, sizeof(float) * samples(n - copied));
     }
 
     // Device thread. Nothing may escape into RtAudio.
     static int cbAudio(void* outputBuffer, void*, unsigned int nFrames, double, RtAudioStreamStatus,
                        void* userData)
     {
-        float* out = static_cast<float*>(outputBuffer);
+        auto* out = static_cast<float*>(outputBuffer);
         try {
             static_cast<Exchange*>(userData)->deliver(out, nFrames);
         } catch (...) {
@@ -202,7 +208,7 @@ unsigned int AudioIO::openFirstUsableDevice()
                 candidates.push_back(i);
         }
         for (unsigned int device : candidates) {
-            unsigned int frames = static_cast<unsigned int>(_bufferSize);
+            auto frames = static_cast<unsigned int>(_bufferSize);
             if (tryOpen(device, frames, failures))
                 return frames;
         }
@@ -279,7 +285,7 @@ void AudioIO::drainAndStop()
         std::unique_lock<std::mutex> lock(x.mutex);
         const auto deadline =
             std::chrono::steady_clock::now()
-            + std::chrono::milliseconds(1000 + 3 * 1000 * static_cast<long>(x.frames) / sampleRate);
+            + std::chrono::milliseconds(1000 + 3000L * static_cast<long>(x.frames) / sampleRate);
         const auto copied = [&x] { return !x.fresh || !x.running; };
         if (x.changed.wait_until(lock, deadline, copied) && x.running) {
             std::swap(x.front, x.back);
@@ -304,10 +310,10 @@ int AudioIO::bufSize() const
 
 void AudioIO::write(float** channels, int offset, int count)
 {
-    float* out = _exchange->back + channelCount * offset;
+    float* out = frameData(offset);
     const float* left = channels[0];
     const float* right = channels[1];
-    for (int i = 0; i < count; ++i) {
+    for (std::ptrdiff_t i = 0; i < count; ++i) {
         out[2 * i] = left[i];
         out[2 * i + 1] = right[i];
     }
@@ -315,18 +321,18 @@ void AudioIO::write(float** channels, int offset, int count)
 
 void AudioIO::silence(int offset, int count)
 {
-    std::fill_n(_exchange->back + channelCount * offset, channelCount * count, 0.0f);
+    std::fill_n(frameData(offset), samples(count), 0.0f);
 }
 
 float* AudioIO::frameData(int offset)
 {
-    return _exchange->back + channelCount * offset;
+    return _exchange->back + samples(offset);
 }
 
 void AudioIO::read(float** channels)
 {
     const float* in = _exchange->back;
-    for (int i = 0; i < _bufferSize; ++i) {
+    for (std::ptrdiff_t i = 0; i < _bufferSize; ++i) {
         channels[0][i] = in[2 * i];
         channels[1][i] = in[2 * i + 1];
     }
@@ -344,7 +350,7 @@ void AudioIO::trigger()
     // from: the stream may have been opened long before data came.
     if (!_firstTrigger) {
         const uint32_t elapsedMs = _timer.now() - _lastTrigger;
-        const float elapsed = static_cast<float>(elapsedMs);
+        const auto elapsed = static_cast<float>(elapsedMs);
         if (elapsed > _bufferTime)
             std::printf("UNDERRUN - diff %.0f\n", static_cast<double>(elapsed));
     }
