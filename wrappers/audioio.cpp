@@ -135,20 +135,25 @@ struct AudioIO::Exchange {
     }
 };
 
-AudioIO::AudioIO(int framesPerBuffer)
-    : _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer)))
+AudioIO::AudioIO(int framesPerBuffer) : AudioIO(nullptr, framesPerBuffer)
+{
+}
+
+AudioIO::AudioIO(AudioLibrary& library, int framesPerBuffer) : AudioIO(&library, framesPerBuffer)
+{
+}
+
+AudioIO::AudioIO(AudioLibrary* library, int framesPerBuffer)
+    : _ownLibrary(library ? nullptr : std::make_unique<AudioLibrary>())
+    , _library(library ? *library : *_ownLibrary)
+    , _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer)))
+    , _audio(_library.lend())
     , _nBuffers(1)
     , _bufferSize(framesPerBuffer)
     , _bufferTime(static_cast<float>(thresholdFrames) / sampleRate * 1000.0f)
     , _lastTrigger(0)
     , _firstTrigger(true)
 {
-    try {
-        _audio = std::make_unique<RtAudio>();
-    } catch (RtAudioError& e) {
-        e.printMessage();
-        throw Utils::AudioError();
-    }
 }
 
 AudioIO::~AudioIO()
@@ -162,6 +167,11 @@ AudioIO::~AudioIO()
     } catch (RtAudioError& e) {
         e.printMessage();
     } catch (...) {
+    }
+    // An object whose stream would not close is not lent again.
+    if (!_audio->isStreamOpen()) {
+        _library.giveBack(std::move(_audio));
+        return;
     }
     try {
         _audio.reset();
@@ -400,6 +410,7 @@ void AudioIO::giveUp(const std::string& why)
 // answer again (a stopped process). The library object and the exchange its
 // audio thread uses go to a thread of their own that closes them whenever
 // the server lets it, so the owner's thread never waits for that.
+// The library lends the next output a new object.
 void AudioIO::closeInBackground()
 {
     setRunning(false);
