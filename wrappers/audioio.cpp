@@ -200,26 +200,27 @@ void AudioIO::init(int outputChannels, int inputChannels)
     _failuresAtStart = streamFailures;
 }
 
-// The default device first, then every other one, as the library lists
-// them. Returns the frames per buffer granted; prints every device's
-// refusal and throws Utils::AudioInitError when none opens.
+// The default device first; when it does not open, every other one, as the
+// library lists them. Listing the devices asks the sound server for all of
+// them, so it is left out when the default opens. Returns the frames per
+// buffer granted; prints every device's refusal and throws
+// Utils::AudioInitError when none opens.
 unsigned int AudioIO::openFirstUsableDevice()
 {
     std::vector<std::string> failures;
     try {
+        const unsigned int preferred = _audio->getDefaultOutputDevice();
+        auto frames = static_cast<unsigned int>(_bufferSize);
+        if (tryOpen(preferred, frames, failures))
+            return frames;
         const unsigned int count = _audio->getDeviceCount();
         if (count == 0) {
             Utils::printErr("AudioIO: no audio device found\n");
             throw Utils::AudioInitError();
         }
-        std::vector<unsigned int> candidates{_audio->getDefaultOutputDevice()};
-        for (unsigned int i = 0; i < count; ++i) {
-            if (i != candidates.front())
-                candidates.push_back(i);
-        }
-        for (unsigned int device : candidates) {
-            auto frames = static_cast<unsigned int>(_bufferSize);
-            if (tryOpen(device, frames, failures))
+        for (unsigned int device = 0; device < count; ++device) {
+            frames = static_cast<unsigned int>(_bufferSize);
+            if (device != preferred && tryOpen(device, frames, failures))
                 return frames;
         }
     } catch (RtAudioError& e) {
