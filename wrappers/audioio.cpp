@@ -2,6 +2,7 @@
 
 #include "utils/console.h"
 #include "utils/errors.h"
+#include "wrappers/output_pacer.h"
 
 #include <RtAudio.h>
 
@@ -79,7 +80,15 @@ void cbError(RtAudioError::Type, const std::string& text)
 // A callback that finds no fresh buffer plays silence: a late refill is a
 // short gap, a stalled or ended stream is silent, and the last buffer is
 // never repeated.
+//
+// A callback may first be held (see OutputPacer). While buffers come one
+// after another, a callback that finds none fresh then waits for it until
+// a buffer period after the last one was copied: the filler has that long
+// to refill, even when the device calls back in a burst (the start of a
+// stream, catching up after a late callback). A stop ends every wait.
 struct AudioIO::Exchange {
+    using Clock = std::chrono::steady_clock;
+
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<float> first;
@@ -90,6 +99,9 @@ struct AudioIO::Exchange {
     bool fresh = false;   // front was handed over and not copied yet
     bool taken = false;   // the device asked for audio since trigger() last returned
     bool running = false; // the stream runs; waits end when it does not
+    bool flowing = false; // the last callback copied a buffer handed over
+    Clock::time_point lastCopied;
+    OutputPacer pacer{Clock::duration::zero()};
 
     explicit Exchange(unsigned int size) { resize(size); }
 
@@ -103,18 +115,39 @@ struct AudioIO::Exchange {
         back = second.data();
     }
 
+    Clock::duration period() const
+    {
+        return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(frames) / sampleRate));
+    }
+
+    // Called on the device thread, with the lock held.
+    void waitForTurn(std::unique_lock<std::mutex>& lock)
+    {
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point until = pacer.holdUntil(now);
+        if (until > now)
+            changed.wait_until(lock, until, [this] { return !running; });
+        if (flowing && !fresh)
+            changed.wait_until(lock, lastCopied + period(), [this] { return fresh || !running; });
+    }
+
     // Called on the device thread.
     void deliver(float* out, unsigned int n)
     {
         unsigned int copied = 0;
         {
-            std::lock_guard<std::mutex> lock(mutex);
+            std::unique_lock<std::mutex> lock(mutex);
+            waitForTurn(lock);
             if (fresh) {
                 copied = std::min(n, frames);
                 std::memcpy(out, front, sizeof(float) * channelCount * copied);
+                lastCopied = Clock::now();
             }
+            flowing = fresh;
             fresh = false;
             taken = true;
+            pacer.returned(Clock::now());
         }
         changed.notify_all();
         if (copied < n)
@@ -148,7 +181,7 @@ AudioIO::AudioIO(AudioLibrary* library, int framesPerBuffer)
     , _library(library ? *library : *_ownLibrary)
     , _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer)))
     , _audio(_library.lend())
-    , _nBuffers(1)
+    , _nBuffers(2)
     , _bufferSize(framesPerBuffer)
     , _bufferTime(static_cast<float>(thresholdFrames) / sampleRate * 1000.0f)
     , _lastTrigger(0)
@@ -195,6 +228,7 @@ void AudioIO::init(int outputChannels, int inputChannels)
     _bufferSize = static_cast<int>(frames);
     if (frames != _exchange->frames)
         _exchange->resize(frames);
+    pace();
     start();
     _firstTrigger = true;
     _failuresAtStart = streamFailures;
@@ -242,8 +276,11 @@ bool AudioIO::tryOpen(unsigned int device, unsigned int& frames, std::vector<std
         output.deviceId = device;
         output.nChannels = channelCount;
         output.firstChannel = 0;
-        // One buffer on the device side: a buffer handed over is then heard
-        // about two buffer periods later.
+        // Room for two buffers on the device side, so that the sound
+        // server's queue still plays while the audio thread holds a callback
+        // (see OutputPacer). A buffer handed over is heard about two buffer
+        // periods later, as with room for one: the queue is fuller, but the
+        // hold copies the buffer later in its period.
         RtAudio::StreamOptions options;
         options.numberOfBuffers = static_cast<unsigned int>(_nBuffers);
         _audio->openStream(&output, nullptr, RTAUDIO_FLOAT32, sampleRate, &frames, &Exchange::cbAudio,
@@ -272,6 +309,16 @@ void AudioIO::start()
     }
 }
 
+// PulseAudio's backend calls back from a loop of its own that writes each
+// buffer to the server, which the hold spaces out. Other backends call back
+// on the device's clock and must not be held.
+void AudioIO::pace()
+{
+    const bool paced = _audio->getCurrentApi() == RtAudio::LINUX_PULSE;
+    std::lock_guard<std::mutex> lock(_exchange->mutex);
+    _exchange->pacer = OutputPacer(paced ? _exchange->period() : OutputPacer::Clock::duration::zero());
+}
+
 void AudioIO::setRunning(bool running)
 {
     {
@@ -279,6 +326,8 @@ void AudioIO::setRunning(bool running)
         _exchange->fresh = false;
         _exchange->taken = false;
         _exchange->running = running;
+        _exchange->flowing = false;
+        _exchange->pacer.restart();
     }
     _exchange->changed.notify_all();
 }
@@ -301,6 +350,7 @@ void AudioIO::drainAndStop()
         if (x.changed.wait_until(lock, deadline, copied) && x.running) {
             std::swap(x.front, x.back);
             x.fresh = true;
+            x.changed.notify_all();
             x.changed.wait_until(lock, deadline, copied);
         }
         x.running = false;
@@ -387,6 +437,7 @@ bool AudioIO::handOver()
         return false;
     std::swap(x.front, x.back);
     x.fresh = true;
+    x.changed.notify_all();
     if (!x.changed.wait_until(lock, deadline, [&x] { return x.taken || !x.running; }))
         return false;
     x.taken = false;

@@ -52,6 +52,7 @@ private:
     AudioIO(AudioLibrary* library, int framesPerBuffer);
     unsigned int openFirstUsableDevice();
     bool tryOpen(unsigned int device, unsigned int& frames, std::vector<std::string>& failures);
+    void pace();
     void start();
     void setRunning(bool running);
     void drainAndStop();
