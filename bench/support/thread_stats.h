@@ -1,0 +1,39 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace Bench {
+
+// What the scheduler has counted for one thread so far.
+struct ThreadStats {
+    long tid = 0;
+    std::string name; // the thread's comm, e.g. "threaded-ml" for libpulse's
+    unsigned long long cpuNs = 0;
+    long voluntary = 0;   // switches away because it waited: its wake-ups
+    long involuntary = 0; // switches away because it was preempted
+};
+
+// Every thread of a process at one moment, in thread id order. Read from
+// /proc/PID/task: schedstat for the CPU time (in nanoseconds; a clock tick
+// is too coarse for an idle process) and status for the switches.
+class ProcessStats {
+public:
+    static ProcessStats of(pid_t pid);
+
+    const std::vector<ThreadStats>& threads() const { return _threads; }
+    // CPU time of every thread alive now since `earlier`, in ms; a thread
+    // that has started since counts from zero. A thread that started and
+    // ended in between is not seen.
+    double cpuMsSince(const ProcessStats& earlier) const;
+    // This thread's counts minus its counts in `earlier` (zero there when
+    // it had not started yet).
+    ThreadStats since(const ThreadStats& now) const;
+
+private:
+    std::vector<ThreadStats> _threads;
+};
+
+} // namespace Bench
