@@ -85,7 +85,8 @@ double processCpuMs()
 // What each thread of a veldrane process is, from what the benchmark knows
 // of it: the main thread has the process's id, the command server is the
 // other thread of an idle receiver, libpulse names its thread, and the
-// rest start in this order during a run.
+// rest start in this order during a run (ProcessStats lists threads in the
+// order they started).
 class ThreadRoles {
 public:
     ThreadRoles(pid_t pid, const Bench::ProcessStats& idle) : _pid(pid)

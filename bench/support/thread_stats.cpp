@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace Bench {
@@ -27,12 +28,27 @@ std::vector<long> threadIds(pid_t pid)
     return ids;
 }
 
+// Field 22 of /proc/.../stat, the start time; the name before it, in
+// parentheses, may hold spaces.
+bool readStart(const std::string& folder, unsigned long long& started)
+{
+    std::ifstream stat(folder + "/stat");
+    std::string text;
+    if (!std::getline(stat, text) || text.rfind(')') == std::string::npos)
+        return false;
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string skip;
+    for (int field = 3; field < 22; ++field)
+        fields >> skip;
+    return static_cast<bool>(fields >> started);
+}
+
 // False when the thread ended while it was being read.
 bool read(const std::string& folder, ThreadStats& t)
 {
     std::ifstream comm(folder + "/comm");
     std::ifstream schedstat(folder + "/schedstat");
-    if (!std::getline(comm, t.name) || !(schedstat >> t.cpuNs))
+    if (!std::getline(comm, t.name) || !(schedstat >> t.cpuNs) || !readStart(folder, t.started))
         return false;
     std::ifstream status(folder + "/status");
     std::string line;
@@ -55,6 +71,8 @@ ProcessStats ProcessStats::of(pid_t pid)
         if (read(tasks + std::to_string(tid), t))
             stats._threads.push_back(t);
     }
+    std::stable_sort(stats._threads.begin(), stats._threads.end(),
+                     [](const ThreadStats& a, const ThreadStats& b) { return a.started < b.started; });
     return stats;
 }
 

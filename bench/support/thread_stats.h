@@ -10,15 +10,18 @@ namespace Bench {
 // What the scheduler has counted for one thread so far.
 struct ThreadStats {
     long tid = 0;
-    std::string name; // the thread's comm, e.g. "threaded-ml" for libpulse's
+    std::string name;               // the thread's comm, e.g. "threaded-ml" for libpulse's
+    unsigned long long started = 0; // clock ticks after boot
     unsigned long long cpuNs = 0;
     long voluntary = 0;   // switches away because it waited: its wake-ups
     long involuntary = 0; // switches away because it was preempted
 };
 
-// Every thread of a process at one moment, in thread id order. Read from
-// /proc/PID/task: schedstat for the CPU time (in nanoseconds; a clock tick
-// is too coarse for an idle process) and status for the switches.
+// Every thread of a process at one moment, in the order they started (by
+// thread id within a clock tick: ids wrap around on a busy machine). Read
+// from /proc/PID/task: stat for the start, schedstat for the CPU time (in
+// nanoseconds; a clock tick is too coarse for an idle process) and status
+// for the switches.
 class ProcessStats {
 public:
     static ProcessStats of(pid_t pid);
