@@ -23,16 +23,16 @@ namespace {
 
 constexpr unsigned int sampleRate = 44100;
 constexpr int channelCount = 2;
+constexpr int thresholdFrames = 8192;
+// Buffer periods the device may take nothing before trigger() gives up on
+// the sound server.
+constexpr int stallPeriods = 4;
 
 // Interleaved samples in `frames` frames, for offsets into a buffer.
 std::ptrdiff_t samples(long frames)
 {
     return std::ptrdiff_t{channelCount} * frames;
 }
-constexpr int thresholdFrames = 8192;
-// Buffer periods the device may take nothing before trigger() gives up on
-// the sound server.
-constexpr int stallPeriods = 4;
 
 // Reports from the library's error callback since the process started.
 // The callback gets no context, but only one output plays at a time, so an
@@ -81,11 +81,12 @@ void cbError(RtAudioError::Type, const std::string& text)
 // short gap, a stalled or ended stream is silent, and the last buffer is
 // never repeated.
 //
-// A callback may first be held (see OutputPacer). While buffers come one
-// after another, a callback that finds none fresh then waits for it until
-// a buffer period after the last one was copied: the filler has that long
-// to refill, even when the device calls back in a burst (the start of a
-// stream, catching up after a late callback). A stop ends every wait.
+// On PulseAudio a callback may first be held (see OutputPacer). There, the
+// library's own loop also calls back in bursts (the start of a stream,
+// catching up after a late callback), so while buffers come one after
+// another a callback that finds none fresh waits for it until a buffer
+// period after the last one was copied: the filler keeps that long to
+// refill. A stop ends every wait.
 struct AudioIO::Exchange {
     using Clock = std::chrono::steady_clock;
 
@@ -99,6 +100,7 @@ struct AudioIO::Exchange {
     bool fresh = false;   // front was handed over and not copied yet
     bool taken = false;   // the device asked for audio since trigger() last returned
     bool running = false; // the stream runs; waits end when it does not
+    bool paced = false;   // PulseAudio: callbacks are held and may wait for the filler
     bool flowing = false; // the last callback copied a buffer handed over
     Clock::time_point lastCopied;
     OutputPacer pacer{Clock::duration::zero()};
@@ -128,7 +130,7 @@ struct AudioIO::Exchange {
         const Clock::time_point until = pacer.holdUntil(now);
         if (until > now)
             changed.wait_until(lock, until, [this] { return !running; });
-        if (flowing && !fresh)
+        if (paced && flowing && !fresh)
             changed.wait_until(lock, lastCopied + period(), [this] { return fresh || !running; });
     }
 
@@ -316,6 +318,7 @@ void AudioIO::pace()
 {
     const bool paced = _audio->getCurrentApi() == RtAudio::LINUX_PULSE;
     std::lock_guard<std::mutex> lock(_exchange->mutex);
+    _exchange->paced = paced;
     _exchange->pacer = OutputPacer(paced ? _exchange->period() : OutputPacer::Clock::duration::zero());
 }
 
