@@ -12,6 +12,8 @@
 // Usage: bench_control_latency [reconnections=1000] [path to veldrane]
 // Uses port 8888: run under flock /tmp/veldrane-ports.lock, or alone in a
 // network namespace of its own: unshare -n sh -c 'ip link set lo up; ...'.
+#include "support/sleep_loop.h"
+#include "support/thread_stats.h"
 #include "test_helpers/child_process.h"
 #include "test_helpers/loopback.h"
 #include "test_helpers/tcp_client.h"
@@ -19,10 +21,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,89 +50,6 @@ double median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
 }
-
-// The /proc folders of every thread of pid, in thread id order.
-std::vector<std::string> threadFolders(pid_t pid)
-{
-    std::vector<std::pair<long, std::string>> byThread;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = opendir(tasks.c_str());
-    if (!dir)
-        return {};
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] != '.')
-            byThread.emplace_back(std::atol(e->d_name), tasks + "/" + e->d_name);
-    }
-    closedir(dir);
-    std::sort(byThread.begin(), byThread.end());
-    std::vector<std::string> result;
-    for (const auto& t : byThread)
-        result.push_back(t.second);
-    return result;
-}
-
-// Voluntary context switches of each thread of pid, in thread id order.
-std::vector<long> wakeUps(pid_t pid)
-{
-    std::vector<long> result;
-    for (const std::string& folder : threadFolders(pid)) {
-        FILE* f = std::fopen((folder + "/status").c_str(), "r");
-        if (!f)
-            continue;
-        char line[256];
-        long switches = -1;
-        while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "voluntary_ctxt_switches: %ld", &switches) == 1)
-                break;
-        std::fclose(f);
-        result.push_back(switches);
-    }
-    return result;
-}
-
-// CPU time of every thread of pid so far, in ms, from the scheduler's own
-// nanosecond counts (a clock tick is too coarse for an idle process).
-double cpuMs(pid_t pid)
-{
-    double total = 0;
-    for (const std::string& folder : threadFolders(pid)) {
-        FILE* f = std::fopen((folder + "/schedstat").c_str(), "r");
-        if (!f)
-            continue;
-        unsigned long long ns = 0;
-        if (std::fscanf(f, "%llu", &ns) == 1)
-            total += static_cast<double>(ns) / 1e6;
-        std::fclose(f);
-    }
-    return total;
-}
-
-// A child that does nothing but sleep 50 ms at a time: the floor for a
-// program whose main loop must pass 20 times a second.
-class SleepLoop {
-public:
-    SleepLoop() : _pid(fork())
-    {
-        if (_pid == 0) {
-            const timespec pause{0, 50 * 1000 * 1000};
-            for (;;)
-                nanosleep(&pause, nullptr);
-        }
-    }
-    ~SleepLoop()
-    {
-        if (_pid > 0) {
-            kill(_pid, SIGKILL);
-            waitpid(_pid, nullptr, 0);
-        }
-    }
-    SleepLoop(const SleepLoop&) = delete;
-    SleepLoop& operator=(const SleepLoop&) = delete;
-    pid_t pid() const { return _pid; }
-
-private:
-    pid_t _pid;
-};
 
 int openDescriptors(pid_t pid)
 {
@@ -284,15 +200,16 @@ int main(int argc, char** argv)
 
     // (d) idle wake-ups and CPU, no controller connected.
     constexpr int idleSeconds = 10;
-    const SleepLoop floor;
-    const std::vector<long> before = wakeUps(program.pid());
-    const double cpu0 = cpuMs(program.pid()), floor0 = cpuMs(floor.pid());
+    const Bench::SleepLoop floor;
+    const Bench::ProcessStats before = Bench::ProcessStats::of(program.pid());
+    const Bench::ProcessStats floorBefore = Bench::ProcessStats::of(floor.pid());
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-    const double cpu = cpuMs(program.pid()) - cpu0, floorCpu = cpuMs(floor.pid()) - floor0;
-    const std::vector<long> after = wakeUps(program.pid());
+    const Bench::ProcessStats after = Bench::ProcessStats::of(program.pid());
+    const double cpu = after.cpuMsSince(before);
+    const double floorCpu = Bench::ProcessStats::of(floor.pid()).cpuMsSince(floorBefore);
     std::printf("(d) idle wake-ups per second by thread:");
-    for (size_t i = 0; i < before.size() && i < after.size(); ++i)
-        std::printf(" %.1f", static_cast<double>(after[i] - before[i]) / idleSeconds);
+    for (const Bench::ThreadStats& t : after.threads())
+        std::printf(" %.1f", static_cast<double>(before.since(t).voluntary) / idleSeconds);
     std::printf("  | floor: main 20, command server 1\n");
     std::printf("    idle CPU: %.2f ms per s | bare 50 ms sleep loop: %.2f ms per s (%.2f times)\n",
                 cpu / idleSeconds, floorCpu / idleSeconds, floorCpu > 0 ? cpu / floorCpu : 0.0);

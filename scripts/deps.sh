@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need,
-# when any is missing. Quick when nothing is.
+# when any is missing; `deps.sh bench` also those that only the benchmarks
+# use. Quick when nothing is.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,14 @@ packages=(
     # the PipeWire test, the manual pages' test, the package
     pipewire pipewire-pulse wireplumber dbus-daemon man-db dpkg-dev
 )
+# The GStreamer pipeline that bench/receiver_cost plays the same stream
+# through, as the baseline of its playing figures.
+bench_packages=(
+    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
+)
+if [ "${1:-}" = bench ]; then
+    packages+=("${bench_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -135,7 +135,7 @@ bool AudioReceiver::openOutput()
     if (_output)
         return true;
     try {
-        auto output = std::make_unique<Wrappers::AudioIO>();
+        auto output = std::make_unique<Wrappers::AudioIO>(_library);
         output->init(2, 0);
         _output = std::move(output);
     } catch (const Utils::AudioError&) {

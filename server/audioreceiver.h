@@ -1,5 +1,6 @@
 #pragma once
 
+#include "wrappers/audio_library.h"
 #include "wrappers/audiodec.h"
 #include "wrappers/audioio.h"
 #include "wrappers/sdl_thread.h"
@@ -53,8 +54,10 @@ private:
 
     ServerCmd* _serverCmd;
     Wrappers::AudioDec _dec;
-    // Never opened: constructing it shows a broken audio library at start-up.
-    Wrappers::AudioIO _aio;
+    // Made at start-up, so that a broken audio library shows then, and lent
+    // to each run's output, so that no run makes it and lists every device
+    // again.
+    Wrappers::AudioLibrary _library;
     Wrappers::Timer _timer;
     std::atomic<bool> _startAgain;
 

@@ -2,6 +2,7 @@
 
 #include "utils/console.h"
 #include "utils/errors.h"
+#include "wrappers/output_pacer.h"
 
 #include <RtAudio.h>
 
@@ -27,6 +28,12 @@ constexpr int thresholdFrames = 8192;
 // Buffer periods the device may take nothing before trigger() gives up on
 // the sound server.
 constexpr int stallPeriods = 4;
+
+// Interleaved samples in `frames` frames, for offsets into a buffer.
+std::ptrdiff_t samples(long frames)
+{
+    return std::ptrdiff_t{channelCount} * frames;
+}
 
 // Reports from the library's error callback since the process started.
 // The callback gets no context, but only one output plays at a time, so an
@@ -74,7 +81,16 @@ void cbError(RtAudioError::Type, const std::string& text)
 // A callback that finds no fresh buffer plays silence: a late refill is a
 // short gap, a stalled or ended stream is silent, and the last buffer is
 // never repeated.
+//
+// On PulseAudio a callback may first be held (see OutputPacer). There, the
+// library's own loop also calls back in bursts (the start of a stream,
+// catching up after a late callback), so while buffers come one after
+// another a callback that finds none fresh waits for it until a buffer
+// period after the last one was copied: the filler keeps that long to
+// refill. A stop ends every wait.
 struct AudioIO::Exchange {
+    using Clock = std::chrono::steady_clock;
+
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<float> first;
@@ -82,10 +98,14 @@ struct AudioIO::Exchange {
     float* front = nullptr;
     float* back = nullptr;
     unsigned int frames = 0;
-    bool fresh = false;                            // front was handed over and not copied yet
-    bool taken = false;                            // the device asked for audio since trigger() last returned
-    bool running = false;                          // the stream runs; waits end when it does not
-    std::chrono::steady_clock::time_point askedAt; // the device's latest request
+    bool fresh = false;   // front was handed over and not copied yet
+    bool taken = false;   // the device asked for audio since trigger() last returned
+    bool running = false; // the stream runs; waits end when it does not
+    bool paced = false;   // PulseAudio: callbacks are held and may wait for the filler
+    bool flowing = false; // the last callback copied a buffer handed over
+    Clock::time_point lastCopied;
+    Clock::time_point askedAt; // the device's latest request
+    OutputPacer pacer{Clock::duration::zero()};
 
     explicit Exchange(unsigned int size) { resize(size); }
 
@@ -99,24 +119,44 @@ struct AudioIO::Exchange {
         back = second.data();
     }
 
+    Clock::duration period() const
+    {
+        return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(frames) / sampleRate));
+    }
+
+    // Called on the device thread, with the lock held.
+    void waitForTurn(std::unique_lock<std::mutex>& lock)
+    {
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point until = pacer.holdUntil(now);
+        if (until > now)
+            changed.wait_until(lock, until, [this] { return !running; });
+        if (paced && flowing && !fresh)
+            changed.wait_until(lock, lastCopied + period(), [this] { return fresh || !running; });
+    }
+
     // Called on the device thread.
     void deliver(float* out, unsigned int n)
     {
         unsigned int copied = 0;
         {
-            std::lock_guard<std::mutex> lock(mutex);
+            std::unique_lock<std::mutex> lock(mutex);
+            waitForTurn(lock);
             if (fresh) {
                 copied = std::min(n, frames);
                 std::memcpy(out, front, sizeof(float) * channelCount * copied);
+                lastCopied = Clock::now();
             }
+            flowing = fresh;
             fresh = false;
             taken = true;
-            askedAt = std::chrono::steady_clock::now();
+            askedAt = Clock::now();
+            pacer.returned(askedAt);
         }
         changed.notify_all();
         if (copied < n)
-            std::memset(out + static_cast<size_t>(channelCount) * copied, 0,
-                        sizeof(float) * channelCount * (n - copied));
+            std::memset(out + samples(copied), 0, sizeof(float) * samples(n - copied));
     }
 
     // Device thread. Nothing may escape into RtAudio.
@@ -133,20 +173,25 @@ struct AudioIO::Exchange {
     }
 };
 
-AudioIO::AudioIO(int framesPerBuffer)
-    : _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer)))
-    , _nBuffers(1)
+AudioIO::AudioIO(int framesPerBuffer) : AudioIO(nullptr, framesPerBuffer)
+{
+}
+
+AudioIO::AudioIO(AudioLibrary& library, int framesPerBuffer) : AudioIO(&library, framesPerBuffer)
+{
+}
+
+AudioIO::AudioIO(AudioLibrary* library, int framesPerBuffer)
+    : _ownLibrary(library ? nullptr : std::make_unique<AudioLibrary>())
+    , _library(library ? *library : *_ownLibrary)
+    , _exchange(std::make_unique<Exchange>(static_cast<unsigned int>(framesPerBuffer)))
+    , _audio(_library.lend())
+    , _nBuffers(2)
     , _bufferSize(framesPerBuffer)
     , _bufferTime(static_cast<float>(thresholdFrames) / sampleRate * 1000.0f)
     , _lastTrigger(0)
     , _firstTrigger(true)
 {
-    try {
-        _audio = std::make_unique<RtAudio>();
-    } catch (RtAudioError& e) {
-        e.printMessage();
-        throw Utils::AudioError();
-    }
 }
 
 AudioIO::~AudioIO()
@@ -160,6 +205,11 @@ AudioIO::~AudioIO()
     } catch (RtAudioError& e) {
         e.printMessage();
     } catch (...) {
+    }
+    // An object whose stream would not close is not lent again.
+    if (!_audio->isStreamOpen()) {
+        _library.giveBack(std::move(_audio));
+        return;
     }
     try {
         _audio.reset();
@@ -183,31 +233,33 @@ void AudioIO::init(int outputChannels, int inputChannels)
     _bufferSize = static_cast<int>(frames);
     if (frames != _exchange->frames)
         _exchange->resize(frames);
+    pace();
     start();
     _firstTrigger = true;
     _failuresAtStart = streamFailures;
 }
 
-// The default device first, then every other one, as the library lists
-// them. Returns the frames per buffer granted; prints every device's
-// refusal and throws Utils::AudioInitError when none opens.
+// The default device first; when it does not open, every other one, as the
+// library lists them. Listing the devices asks the sound server for all of
+// them, so it is left out when the default opens. Returns the frames per
+// buffer granted; prints every device's refusal and throws
+// Utils::AudioInitError when none opens.
 unsigned int AudioIO::openFirstUsableDevice()
 {
     std::vector<std::string> failures;
     try {
+        const unsigned int preferred = _audio->getDefaultOutputDevice();
+        auto frames = static_cast<unsigned int>(_bufferSize);
+        if (tryOpen(preferred, frames, failures))
+            return frames;
         const unsigned int count = _audio->getDeviceCount();
         if (count == 0) {
             Utils::printErr("AudioIO: no audio device found\n");
             throw Utils::AudioInitError();
         }
-        std::vector<unsigned int> candidates{_audio->getDefaultOutputDevice()};
-        for (unsigned int i = 0; i < count; ++i) {
-            if (i != candidates.front())
-                candidates.push_back(i);
-        }
-        for (unsigned int device : candidates) {
-            auto frames = static_cast<unsigned int>(_bufferSize);
-            if (tryOpen(device, frames, failures))
+        for (unsigned int device = 0; device < count; ++device) {
+            frames = static_cast<unsigned int>(_bufferSize);
+            if (device != preferred && tryOpen(device, frames, failures))
                 return frames;
         }
     } catch (RtAudioError& e) {
@@ -229,8 +281,11 @@ bool AudioIO::tryOpen(unsigned int device, unsigned int& frames, std::vector<std
         output.deviceId = device;
         output.nChannels = channelCount;
         output.firstChannel = 0;
-        // One buffer on the device side: a buffer handed over is then heard
-        // about two buffer periods later.
+        // Room for two buffers on the device side, so that the sound
+        // server's queue still plays while the audio thread holds a callback
+        // (see OutputPacer). A buffer handed over is heard about two buffer
+        // periods later, as with room for one: the queue is fuller, but the
+        // hold copies the buffer later in its period.
         RtAudio::StreamOptions options;
         options.numberOfBuffers = static_cast<unsigned int>(_nBuffers);
         _audio->openStream(&output, nullptr, RTAUDIO_FLOAT32, sampleRate, &frames, &Exchange::cbAudio,
@@ -259,6 +314,17 @@ void AudioIO::start()
     }
 }
 
+// PulseAudio's backend calls back from a loop of its own that writes each
+// buffer to the server, which the hold spaces out. Other backends call back
+// on the device's clock and must not be held.
+void AudioIO::pace()
+{
+    const bool paced = _audio->getCurrentApi() == RtAudio::LINUX_PULSE;
+    std::lock_guard<std::mutex> lock(_exchange->mutex);
+    _exchange->paced = paced;
+    _exchange->pacer = OutputPacer(paced ? _exchange->period() : OutputPacer::Clock::duration::zero());
+}
+
 void AudioIO::setRunning(bool running)
 {
     {
@@ -266,6 +332,8 @@ void AudioIO::setRunning(bool running)
         _exchange->fresh = false;
         _exchange->taken = false;
         _exchange->running = running;
+        _exchange->flowing = false;
+        _exchange->pacer.restart();
     }
     _exchange->changed.notify_all();
 }
@@ -288,6 +356,7 @@ void AudioIO::drainAndStop()
         if (x.changed.wait_until(lock, deadline, copied) && x.running) {
             std::swap(x.front, x.back);
             x.fresh = true;
+            x.changed.notify_all();
             x.changed.wait_until(lock, deadline, copied);
         }
         x.running = false;
@@ -319,12 +388,12 @@ void AudioIO::write(float** channels, int offset, int count)
 
 void AudioIO::silence(int offset, int count)
 {
-    std::fill_n(frameData(offset), channelCount * count, 0.0f);
+    std::fill_n(frameData(offset), samples(count), 0.0f);
 }
 
 float* AudioIO::frameData(int offset)
 {
-    return _exchange->back + static_cast<std::ptrdiff_t>(channelCount) * offset;
+    return _exchange->back + samples(offset);
 }
 
 void AudioIO::read(float** channels)
@@ -374,13 +443,13 @@ bool AudioIO::handOver(const Meanwhile& meanwhile)
         return false;
     std::swap(x.front, x.back);
     x.fresh = true;
+    x.changed.notify_all();
     if (meanwhile && !x.taken) {
         // The device asks about a period after it last did. Nothing can end
         // `meanwhile` when it asks, so it ends a little before: a request
         // that comes early (some servers ask in steps of their own period)
         // must not wait, or the next buffer would be late.
-        const auto period = std::chrono::microseconds(1000000LL * _bufferSize / sampleRate);
-        const auto expected = x.askedAt + period - std::chrono::milliseconds(25);
+        const auto expected = x.askedAt + x.period() - std::chrono::milliseconds(25);
         lock.unlock();
         meanwhile(expected);
         lock.lock();
@@ -409,6 +478,7 @@ void AudioIO::giveUp(const std::string& why)
 // answer again (a stopped process). The library object and the exchange its
 // audio thread uses go to a thread of their own that closes them whenever
 // the server lets it, so the owner's thread never waits for that.
+// The library lends the next output a new object.
 void AudioIO::closeInBackground()
 {
     setRunning(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "wrappers/audio_library.h"
 #include "wrappers/sdl_timer.h"
 
 #include <chrono>
@@ -20,8 +21,12 @@ namespace Wrappers {
 class AudioIO {
 public:
     // framesPerBuffer is the size asked of the device; the underrun
-    // threshold stays the duration of 8192 frames whatever is asked.
+    // threshold stays the duration of 8192 frames whatever is asked. The
+    // output makes a library object of its own.
     explicit AudioIO(int framesPerBuffer = 8192);
+    // The same, with the library's object borrowed from `library` for the
+    // output's life; `library` must outlive the output.
+    explicit AudioIO(AudioLibrary& library, int framesPerBuffer = 8192);
     ~AudioIO(); // never throws
     AudioIO(const AudioIO&) = delete;
     AudioIO& operator=(const AudioIO&) = delete;
@@ -50,8 +55,10 @@ public:
 private:
     struct Exchange;
 
+    AudioIO(AudioLibrary* library, int framesPerBuffer);
     unsigned int openFirstUsableDevice();
     bool tryOpen(unsigned int device, unsigned int& frames, std::vector<std::string>& failures);
+    void pace();
     void start();
     void setRunning(bool running);
     void drainAndStop();
@@ -61,8 +68,10 @@ private:
     void closeInBackground();
     // the two buffers and what guards them, shared with the device thread
 
+    std::unique_ptr<AudioLibrary> _ownLibrary; // when none was given
+    AudioLibrary& _library;
     std::unique_ptr<Exchange> _exchange;
-    std::unique_ptr<RtAudio> _audio;
+    std::unique_ptr<RtAudio> _audio; // borrowed from _library
     int _nBuffers;
     int _bufferSize;
     float _bufferTime;

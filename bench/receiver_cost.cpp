@@ -1,0 +1,407 @@
+// What the receiver costs in CPU, wake-ups and latency, each figure beside
+// a baseline measured in this same run:
+//   (a) idle, no controller: CPU per second and wake-ups per second of each
+//       thread, beside a bare loop that sleeps 50 ms;
+//   (b) run start: CPU from "startTransmission" to the first buffer handed
+//       to the device, beside a bare RtAudio stream's creation, opening and
+//       first callback in this process. The run plays a stream shorter than
+//       one buffer, sent at once, so its first hand-over is followed by
+//       "AudioReceiver: read error": that line ends the measurement;
+//   (c) playing: CPU per second of audio over the middle of a stream played
+//       in real time, and wake-ups per second of each thread, beside a
+//       GStreamer pipeline (udpsrc ! oggdemux ! vorbisdec ! audioconvert !
+//       audioresample ! pulsesink) fed the same datagrams at the same pace,
+//       in alternate rounds; the UNDERRUN lines meanwhile;
+//   (d) hand-over to sound: from AudioIO::trigger() to the buffer's sound on
+//       the null sink's monitor, beside a bare RtAudio callback stream.
+// A wake-up is a switch of the thread onto a CPU: its voluntary and
+// involuntary context switches. The machine is shared, so CPU figures move
+// by a quarter from run to run; compare a figure with its baseline.
+//
+// Usage: bench_receiver_cost [seconds per round=30] [rounds=3] [run starts=10]
+//                            [path to veldrane]
+// Needs the test sound server (scripts/bench.sh starts one), GStreamer's
+// gst-launch-1.0 with its base, good and pulseaudio plugins, and ports
+// 8888/6666: run it alone in a network namespace of its own,
+//   unshare -n sh -c 'ip link set lo up; scripts/bench.sh receiver_cost'
+#include "support/marker_latency.h"
+#include "support/sleep_loop.h"
+#include "support/thread_stats.h"
+#include "test_helpers/child_process.h"
+#include "test_helpers/loopback.h"
+#include "test_helpers/ogg_maker.h"
+#include "test_helpers/tcp_client.h"
+#include "test_helpers/udp_streamer.h"
+#include "test_helpers/wait.h"
+
+#include <RtAudio.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using TestHelpers::Bytes;
+using TestHelpers::ChildProcess;
+
+namespace {
+
+const char* const gstLaunch = "/usr/bin/gst-launch-1.0";
+constexpr int audioPort = 6666;
+constexpr int controlPort = 8888;
+// Stream time played before a round's measurement starts, and after it.
+constexpr auto settleTime = 6s;
+constexpr auto tailTime = 2s;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+double processCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// What each thread of a veldrane process is, from what the benchmark knows
+// of it: the main thread has the process's id, the command server is the
+// other thread of an idle receiver, libpulse names its thread, and the
+// rest start in this order during a run (ProcessStats lists threads in the
+// order they started).
+class ThreadRoles {
+public:
+    ThreadRoles(pid_t pid, const Bench::ProcessStats& idle) : _pid(pid)
+    {
+        for (const Bench::ThreadStats& t : idle.threads())
+            _idle.insert(t.tid);
+    }
+
+    std::string operator()(const Bench::ThreadStats& t)
+    {
+        if (t.tid == _pid)
+            return "main";
+        if (_idle.count(t.tid))
+            return "command server";
+        if (t.name == "threaded-ml")
+            return "sound-server client (libpulse)";
+        static const char* const runThreads[] = {"audio receiver", "audio device (RtAudio)"};
+        auto known = _runThreads.find(t.tid);
+        if (known == _runThreads.end()) {
+            const size_t n = _runThreads.size();
+            known = _runThreads.emplace(t.tid, n < 2 ? runThreads[n] : "other").first;
+        }
+        return known->second;
+    }
+
+private:
+    pid_t _pid;
+    std::set<long> _idle;
+    std::map<long, std::string> _runThreads;
+};
+
+// Wake-ups per second and CPU of each thread between two samples.
+template <typename Label>
+void printThreads(const Bench::ProcessStats& before, const Bench::ProcessStats& after, double secs,
+                  Label label)
+{
+    for (const Bench::ThreadStats& now : after.threads()) {
+        const Bench::ThreadStats d = before.since(now);
+        std::printf("      %-32s %6.1f wake-ups/s  %6.2f ms CPU/s\n", label(now).c_str(),
+                    static_cast<double>(d.voluntary + d.involuntary) / secs,
+                    static_cast<double>(d.cpuNs) / 1e6 / secs);
+    }
+}
+
+double wakeUps(const Bench::ProcessStats& before, const Bench::ProcessStats& after)
+{
+    double n = 0;
+    for (const Bench::ThreadStats& now : after.threads()) {
+        const Bench::ThreadStats d = before.since(now);
+        n += static_cast<double>(d.voluntary + d.involuntary);
+    }
+    return n;
+}
+
+// (a) The receiver with no controller, beside a bare sleep loop.
+Bench::ProcessStats measureIdle(ChildProcess& veldrane)
+{
+    constexpr double idleSeconds = 10;
+    const Bench::SleepLoop floor;
+    std::this_thread::sleep_for(1s);
+    const Bench::ProcessStats before = Bench::ProcessStats::of(veldrane.pid());
+    const Bench::ProcessStats floorBefore = Bench::ProcessStats::of(floor.pid());
+    std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+    const Bench::ProcessStats after = Bench::ProcessStats::of(veldrane.pid());
+    const Bench::ProcessStats floorAfter = Bench::ProcessStats::of(floor.pid());
+    const double cpu = after.cpuMsSince(before) / idleSeconds;
+    const double floorCpu = floorAfter.cpuMsSince(floorBefore) / idleSeconds;
+    std::printf("(a) idle, no controller, %.0f s\n", idleSeconds);
+    std::printf("    CPU %.2f ms per s | bare 50 ms sleep loop: %.2f ms per s (%.2f times)\n", cpu, floorCpu,
+                floorCpu > 0 ? cpu / floorCpu : 0.0);
+    std::printf("    wake-ups %.1f per s | bare 50 ms sleep loop: %.1f per s\n",
+                wakeUps(before, after) / idleSeconds, wakeUps(floorBefore, floorAfter) / idleSeconds);
+    ThreadRoles roles(veldrane.pid(), after);
+    printThreads(before, after, idleSeconds, roles);
+    return after;
+}
+
+// A controller of the receiver under test.
+class Controller {
+public:
+    explicit Controller(ChildProcess& veldrane) : _veldrane(veldrane) {}
+
+    // Connects and waits for the greeting.
+    bool connect()
+    {
+        const int greeted = _veldrane.countLines("ServerCmd: koblet til");
+        return _client.connect(controlPort, 5s)
+               && _veldrane.waitForCount("ServerCmd: koblet til", greeted + 1, 5s);
+    }
+
+    // Asks for a run; false unless "udpReady" came.
+    bool start()
+    {
+        return _client.send("startTransmission ") && !_client.readUntil("udpReady 6666 ", 5s).empty();
+    }
+
+    // Leaves, and waits until the run has let go of the UDP port.
+    bool stop()
+    {
+        const int stopped = _veldrane.countLines("AudioReceiver::onConnectionBroken()");
+        _client.close();
+        return _veldrane.waitForCount("AudioReceiver::onConnectionBroken()", stopped + 1, 5s)
+               && TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 5s);
+    }
+
+private:
+    ChildProcess& _veldrane;
+    TestHelpers::TcpClient _client;
+};
+
+// Baseline of (b): what a new RtAudio object costs in this process, from
+// its creation to the first callback of a started stream on the default
+// device.
+double bareLibraryStartMs()
+{
+    std::atomic<bool> called{false};
+    const auto cb = [](void* out, void*, unsigned int n, double, RtAudioStreamStatus, void* user) {
+        std::fill_n(static_cast<float*>(out), 2 * n, 0.0f);
+        *static_cast<std::atomic<bool>*>(user) = true;
+        return 0;
+    };
+    const double cpu0 = processCpuMs();
+    RtAudio dac;
+    RtAudio::StreamParameters out;
+    out.deviceId = dac.getDefaultOutputDevice();
+    out.nChannels = 2;
+    RtAudio::StreamOptions options;
+    options.numberOfBuffers = 1;
+    unsigned int frames = 8192;
+    dac.openStream(&out, nullptr, RTAUDIO_FLOAT32, 44100, &frames, cb, &called, &options);
+    dac.startStream();
+    TestHelpers::waitFor([&called] { return called.load(); }, 5s);
+    const double cpu = processCpuMs() - cpu0;
+    dac.abortStream();
+    dac.closeStream();
+    return cpu;
+}
+
+// One run start as (b) measures it.
+struct RunStart {
+    Bench::ProcessStats before, after; // at "startTransmission", after the first hand-over
+    double readyMs = 0;                // "startTransmission" to "udpReady"
+    double handOverMs = 0;             // "startTransmission" to the first hand-over
+    double cpuMs() const { return after.cpuMsSince(before); }
+};
+
+// (b) One run start, from "startTransmission" until the line that follows
+// the first hand-over; false when the run failed.
+bool runStart(ChildProcess& veldrane, const std::vector<Bytes>& shortStream, RunStart& r)
+{
+    const int errors = veldrane.countLines("AudioReceiver: read error");
+    Controller controller(veldrane);
+    if (!controller.connect())
+        return false;
+    r.before = Bench::ProcessStats::of(veldrane.pid());
+    const Clock::time_point t0 = Clock::now();
+    if (!controller.start())
+        return false;
+    r.readyMs = 1000 * seconds(Clock::now() - t0);
+    TestHelpers::sendDatagrams(audioPort, shortStream);
+    if (!veldrane.waitForCount("AudioReceiver: read error", errors + 1, 5s))
+        return false;
+    r.after = Bench::ProcessStats::of(veldrane.pid());
+    r.handOverMs = 1000 * seconds(Clock::now() - t0);
+    return controller.stop();
+}
+
+void measureRunStarts(ChildProcess& veldrane, const Bench::ProcessStats& idle, int runs)
+{
+    TestHelpers::OggParams params;
+    params.seconds = 0.1;
+    const std::vector<Bytes> shortStream = TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024);
+    std::vector<double> first, later, ready, handOver;
+    RunStart r;
+    for (int i = 0; i < runs; ++i) {
+        if (!runStart(veldrane, shortStream, r)) {
+            std::printf("    run start %d failed\n", i + 1);
+            continue;
+        }
+        (i == 0 ? first : later).push_back(r.cpuMs());
+        ready.push_back(r.readyMs);
+        handOver.push_back(r.handOverMs);
+    }
+    std::vector<double> bare;
+    for (int i = 0; i < 3; ++i)
+        bare.push_back(bareLibraryStartMs());
+    std::printf("(b) run start, \"startTransmission\" to the first buffer handed to the device, %d runs\n",
+                runs);
+    std::printf("    CPU first run %.1f ms, later runs median %.1f ms (min %.1f, max %.1f)\n", median(first),
+                median(later), later.empty() ? 0 : *std::min_element(later.begin(), later.end()),
+                later.empty() ? 0 : *std::max_element(later.begin(), later.end()));
+    std::printf("    | bare RtAudio object, default device, stream opened and started to its first callback:"
+                " %.1f ms\n",
+                median(bare));
+    std::printf("    took %.0f ms to \"udpReady\", %.0f ms to the first hand-over (medians); the last run by"
+                " thread:\n",
+                median(ready), median(handOver));
+    ThreadRoles roles(veldrane.pid(), idle);
+    for (const Bench::ThreadStats& now : r.after.threads()) {
+        const Bench::ThreadStats d = r.before.since(now);
+        std::printf("      %-32s %6.2f ms CPU, %ld wake-ups\n", roles(now).c_str(),
+                    static_cast<double>(d.cpuNs) / 1e6, d.voluntary + d.involuntary);
+    }
+}
+
+struct Round {
+    double cpuPerSecond = 0; // ms of CPU per second of audio
+    double wakeUpsPerSecond = 0;
+};
+
+// The middle of a stream played in real time by pid: settles, then measures
+// for `secs`.
+Round measurePlaying(pid_t pid, const std::vector<Bytes>& stream, double secs,
+                     const std::function<void(const Bench::ProcessStats&, const Bench::ProcessStats&)>& show)
+{
+    TestHelpers::UdpStreamer streamer(audioPort, stream, TestHelpers::UdpStreamer::Options{});
+    std::this_thread::sleep_for(settleTime);
+    const Bench::ProcessStats before = Bench::ProcessStats::of(pid);
+    const Clock::time_point t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(secs));
+    const Bench::ProcessStats after = Bench::ProcessStats::of(pid);
+    const double elapsed = seconds(Clock::now() - t0);
+    if (show)
+        show(before, after);
+    return Round{after.cpuMsSince(before) / elapsed, wakeUps(before, after) / elapsed};
+}
+
+Round playReceiver(ChildProcess& veldrane, const Bench::ProcessStats& idle, const std::vector<Bytes>& stream,
+                   double secs, bool show, int& underruns)
+{
+    Controller controller(veldrane);
+    if (!controller.connect() || !controller.start())
+        return Round{};
+    const int before = veldrane.countLines("UNDERRUN");
+    ThreadRoles roles(veldrane.pid(), idle);
+    const Round r = measurePlaying(veldrane.pid(), stream, secs,
+                                   [&](const Bench::ProcessStats& b, const Bench::ProcessStats& a) {
+                                       if (show)
+                                           printThreads(b, a, secs, roles);
+                                   });
+    underruns += veldrane.countLines("UNDERRUN") - before;
+    controller.stop();
+    return r;
+}
+
+Round playGStreamer(const std::vector<Bytes>& stream, double secs, bool show)
+{
+    ChildProcess gst(gstLaunch, {"-q", "udpsrc", "port=6666", "caps=application/ogg", "!", "oggdemux", "!",
+                                 "vorbisdec", "!", "audioconvert", "!", "audioresample", "!", "pulsesink"});
+    if (!TestHelpers::waitFor([] { return !TestHelpers::portFree(audioPort); }, 10s)) {
+        std::printf("    the GStreamer pipeline did not start\n");
+        return Round{};
+    }
+    const Round r = measurePlaying(
+        gst.pid(), stream, secs, [&](const Bench::ProcessStats& b, const Bench::ProcessStats& a) {
+            if (show)
+                printThreads(b, a, secs, [](const Bench::ThreadStats& t) { return "gst: " + t.name; });
+        });
+    gst.terminate();
+    TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 5s);
+    return r;
+}
+
+void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, double secs, int rounds)
+{
+    TestHelpers::OggParams params;
+    params.seconds = seconds(settleTime + tailTime) + secs;
+    const std::vector<Bytes> stream = TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024);
+    std::vector<double> own, gst, ratio, ownWake, gstWake;
+    int underruns = 0;
+    std::printf("(c) playing, %.0f s in the middle of a %.0f s stream sent in real time, %d rounds each\n",
+                secs, params.seconds, rounds);
+    for (int i = 0; i < rounds; ++i) {
+        const bool last = i == rounds - 1;
+        if (last)
+            std::printf("    last round, veldrane:\n");
+        const Round r = playReceiver(veldrane, idle, stream, secs, last, underruns);
+        if (last)
+            std::printf("    last round, GStreamer:\n");
+        const Round g = playGStreamer(stream, secs, last);
+        own.push_back(r.cpuPerSecond);
+        gst.push_back(g.cpuPerSecond);
+        ratio.push_back(g.cpuPerSecond > 0 ? r.cpuPerSecond / g.cpuPerSecond : 0);
+        ownWake.push_back(r.wakeUpsPerSecond);
+        gstWake.push_back(g.wakeUpsPerSecond);
+        std::printf("    round %d: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s | GStreamer %.2f ms,"
+                    " %.0f wake-ups/s (%.2f times)\n",
+                    i + 1, r.cpuPerSecond, r.wakeUpsPerSecond, g.cpuPerSecond, g.wakeUpsPerSecond,
+                    ratio.back());
+    }
+    std::printf("    median: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s | GStreamer %.2f ms, %.0f"
+                " wake-ups/s; ratio of a round's pair %.2f\n",
+                median(own), median(ownWake), median(gst), median(gstWake), median(ratio));
+    std::printf("    UNDERRUN lines while playing: %d\n", underruns);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    const double roundSeconds = argc > 1 ? std::atof(argv[1]) : 30;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int runStarts = argc > 3 ? std::atoi(argv[3]) : 10;
+    const std::string binary = argc > 4 ? argv[4] : VELDRANE_BINARY_DIR "/veldrane";
+
+    ChildProcess veldrane(binary);
+    if (!veldrane.waitForStdout("lytter på port 8888", 10s)) {
+        std::fprintf(stderr, "veldrane did not start\n");
+        return 1;
+    }
+    const Bench::ProcessStats idle = measureIdle(veldrane);
+    measureRunStarts(veldrane, idle, runStarts);
+    measurePlaying(veldrane, idle, roundSeconds, rounds);
+    std::printf("(d) hand-over to sound, in this process\n");
+    Bench::printHandOverLatency();
+    return 0;
+}
