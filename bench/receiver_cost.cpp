@@ -10,8 +10,9 @@
 //   (c) playing: CPU per second of audio over the middle of a stream played
 //       in real time, and wake-ups per second of each thread, beside a
 //       GStreamer pipeline (udpsrc ! oggdemux ! vorbisdec ! audioconvert !
-//       audioresample ! pulsesink) fed the same datagrams at the same pace,
-//       in alternate rounds; the UNDERRUN lines meanwhile;
+//       audioresample ! pulsesink) fed the same datagrams at the same pace
+//       on port 6667, both playing at once and measured over the same
+//       window; the UNDERRUN lines meanwhile;
 //   (d) hand-over to sound: from AudioIO::trigger() to the buffer's sound on
 //       the null sink's monitor, beside a bare RtAudio callback stream.
 // A wake-up is a switch of the thread onto a CPU: its voluntary and
@@ -60,6 +61,8 @@ namespace {
 const char* const gstLaunch = "/usr/bin/gst-launch-1.0";
 constexpr int audioPort = 6666;
 constexpr int controlPort = 8888;
+// The GStreamer pipeline's port, beside the receiver's.
+constexpr int gstPort = 6667;
 // Stream time played before a round's measurement starts, and after it.
 constexpr auto settleTime = 6s;
 constexpr auto tailTime = 2s;
@@ -297,57 +300,71 @@ struct Round {
     double wakeUpsPerSecond = 0;
 };
 
-// The middle of a stream played in real time by pid: settles, then measures
-// for `secs`.
-Round measurePlaying(pid_t pid, const std::vector<Bytes>& stream, double secs,
-                     const std::function<void(const Bench::ProcessStats&, const Bench::ProcessStats&)>& show)
+Round roundOf(const Bench::ProcessStats& before, const Bench::ProcessStats& after, double elapsed)
 {
-    TestHelpers::UdpStreamer streamer(audioPort, stream, TestHelpers::UdpStreamer::Options{});
-    std::this_thread::sleep_for(settleTime);
-    const Bench::ProcessStats before = Bench::ProcessStats::of(pid);
-    const Clock::time_point t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(secs));
-    const Bench::ProcessStats after = Bench::ProcessStats::of(pid);
-    const double elapsed = seconds(Clock::now() - t0);
-    if (show)
-        show(before, after);
     return Round{after.cpuMsSince(before) / elapsed, wakeUps(before, after) / elapsed};
 }
 
-Round playReceiver(ChildProcess& veldrane, const Bench::ProcessStats& idle, const std::vector<Bytes>& stream,
-                   double secs, bool show, int& underruns)
+// The GStreamer pipeline that (c) compares with, listening on its own port.
+class GStreamerPeer {
+public:
+    GStreamerPeer()
+        : _gst(gstLaunch,
+               {"-q", "udpsrc", "port=" + std::to_string(gstPort), "caps=application/ogg", "!", "oggdemux",
+                "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!", "pulsesink"})
+    {
+    }
+    ~GStreamerPeer()
+    {
+        _gst.terminate();
+        TestHelpers::waitFor([] { return TestHelpers::portFree(gstPort); }, 5s);
+    }
+    GStreamerPeer(const GStreamerPeer&) = delete;
+    GStreamerPeer& operator=(const GStreamerPeer&) = delete;
+
+    bool listening() const
+    {
+        return TestHelpers::waitFor([] { return !TestHelpers::portFree(gstPort); }, 10s);
+    }
+    pid_t pid() const { return _gst.pid(); }
+
+private:
+    ChildProcess _gst;
+};
+
+// One round of (c): the receiver and the pipeline play the same stream at
+// the same time, each from a sender of its own, and are measured over the
+// same window, so that a busy moment of the machine weighs on both alike.
+bool playRound(ChildProcess& veldrane, const Bench::ProcessStats& idle, const std::vector<Bytes>& stream,
+               double secs, bool show, Round& own, Round& gst)
 {
     Controller controller(veldrane);
-    if (!controller.connect() || !controller.start())
-        return Round{};
-    const int before = veldrane.countLines("UNDERRUN");
-    ThreadRoles roles(veldrane.pid(), idle);
-    const Round r = measurePlaying(veldrane.pid(), stream, secs,
-                                   [&](const Bench::ProcessStats& b, const Bench::ProcessStats& a) {
-                                       if (show)
-                                           printThreads(b, a, secs, roles);
-                                   });
-    underruns += veldrane.countLines("UNDERRUN") - before;
-    controller.stop();
-    return r;
-}
-
-Round playGStreamer(const std::vector<Bytes>& stream, double secs, bool show)
-{
-    ChildProcess gst(gstLaunch, {"-q", "udpsrc", "port=6666", "caps=application/ogg", "!", "oggdemux", "!",
-                                 "vorbisdec", "!", "audioconvert", "!", "audioresample", "!", "pulsesink"});
-    if (!TestHelpers::waitFor([] { return !TestHelpers::portFree(audioPort); }, 10s)) {
-        std::printf("    the GStreamer pipeline did not start\n");
-        return Round{};
+    GStreamerPeer peer;
+    if (!peer.listening() || !controller.connect() || !controller.start()) {
+        std::printf("    the round did not start\n");
+        return false;
     }
-    const Round r = measurePlaying(
-        gst.pid(), stream, secs, [&](const Bench::ProcessStats& b, const Bench::ProcessStats& a) {
-            if (show)
-                printThreads(b, a, secs, [](const Bench::ThreadStats& t) { return "gst: " + t.name; });
-        });
-    gst.terminate();
-    TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 5s);
-    return r;
+    const TestHelpers::UdpStreamer toVeldrane(audioPort, stream, TestHelpers::UdpStreamer::Options{});
+    const TestHelpers::UdpStreamer toGst(gstPort, stream, TestHelpers::UdpStreamer::Options{});
+    std::this_thread::sleep_for(settleTime);
+    const Bench::ProcessStats ownBefore = Bench::ProcessStats::of(veldrane.pid());
+    const Bench::ProcessStats gstBefore = Bench::ProcessStats::of(peer.pid());
+    const Clock::time_point t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(secs));
+    const Bench::ProcessStats ownAfter = Bench::ProcessStats::of(veldrane.pid());
+    const Bench::ProcessStats gstAfter = Bench::ProcessStats::of(peer.pid());
+    const double elapsed = seconds(Clock::now() - t0);
+    own = roundOf(ownBefore, ownAfter, elapsed);
+    gst = roundOf(gstBefore, gstAfter, elapsed);
+    if (show) {
+        std::printf("    last round, veldrane:\n");
+        printThreads(ownBefore, ownAfter, elapsed, ThreadRoles(veldrane.pid(), idle));
+        std::printf("    last round, GStreamer:\n");
+        printThreads(gstBefore, gstAfter, elapsed,
+                     [](const Bench::ThreadStats& t) { return "gst: " + t.name; });
+    }
+    controller.stop();
+    return true;
 }
 
 void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, double secs, int rounds)
@@ -356,17 +373,14 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
     params.seconds = seconds(settleTime + tailTime) + secs;
     const std::vector<Bytes> stream = TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024);
     std::vector<double> own, gst, ratio, ownWake, gstWake;
-    int underruns = 0;
-    std::printf("(c) playing, %.0f s in the middle of a %.0f s stream sent in real time, %d rounds each\n",
+    const int underrunsBefore = veldrane.countLines("UNDERRUN");
+    std::printf("(c) playing, %.0f s in the middle of a %.0f s stream sent in real time, %d rounds, veldrane"
+                " and GStreamer side by side\n",
                 secs, params.seconds, rounds);
     for (int i = 0; i < rounds; ++i) {
-        const bool last = i == rounds - 1;
-        if (last)
-            std::printf("    last round, veldrane:\n");
-        const Round r = playReceiver(veldrane, idle, stream, secs, last, underruns);
-        if (last)
-            std::printf("    last round, GStreamer:\n");
-        const Round g = playGStreamer(stream, secs, last);
+        Round r, g;
+        if (!playRound(veldrane, idle, stream, secs, i == rounds - 1, r, g))
+            continue;
         own.push_back(r.cpuPerSecond);
         gst.push_back(g.cpuPerSecond);
         ratio.push_back(g.cpuPerSecond > 0 ? r.cpuPerSecond / g.cpuPerSecond : 0);
@@ -380,7 +394,7 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
     std::printf("    median: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s | GStreamer %.2f ms, %.0f"
                 " wake-ups/s; ratio of a round's pair %.2f\n",
                 median(own), median(ownWake), median(gst), median(gstWake), median(ratio));
-    std::printf("    UNDERRUN lines while playing: %d\n", underruns);
+    std::printf("    UNDERRUN lines while playing: %d\n", veldrane.countLines("UNDERRUN") - underrunsBefore);
 }
 
 } // namespace
