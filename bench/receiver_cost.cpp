@@ -11,8 +11,8 @@
 //       in real time, and wake-ups per second of each thread, beside a
 //       GStreamer pipeline (udpsrc ! oggdemux ! vorbisdec ! audioconvert !
 //       audioresample ! pulsesink) fed the same datagrams at the same pace
-//       on port 6667, both playing at once and measured over the same
-//       window; the UNDERRUN lines meanwhile;
+//       on port 6667 and playing on a null sink of its own, both at once
+//       and measured over the same window; the UNDERRUN lines meanwhile;
 //   (d) hand-over to sound: from AudioIO::trigger() to the buffer's sound on
 //       the null sink's monitor, beside a bare RtAudio callback stream.
 // A wake-up is a switch of the thread onto a CPU: its voluntary and
@@ -305,13 +305,45 @@ Round roundOf(const Bench::ProcessStats& before, const Bench::ProcessStats& afte
     return Round{after.cpuMsSince(before) / elapsed, wakeUps(before, after) / elapsed};
 }
 
-// The GStreamer pipeline that (c) compares with, listening on its own port.
+// A null sink of the sound server's for the GStreamer pipeline alone. On
+// the receiver's sink the two streams would set the sink's pace together,
+// and the pipeline would wake half as often as it does when it plays alone.
+class SecondSink {
+public:
+    SecondSink()
+    {
+        const std::string load = std::string("pactl load-module module-null-sink sink_name=") + name
+                                 + " rate=44100 channels=2 format=float32le norewinds=1";
+        FILE* out = popen(load.c_str(), "r");
+        if (out && std::fscanf(out, "%d", &_module) != 1)
+            _module = -1;
+        if (out)
+            pclose(out);
+    }
+    ~SecondSink()
+    {
+        if (_module >= 0 && std::system(("pactl unload-module " + std::to_string(_module)).c_str()) != 0)
+            std::fprintf(stderr, "the second null sink stays loaded: module %d\n", _module);
+    }
+    SecondSink(const SecondSink&) = delete;
+    SecondSink& operator=(const SecondSink&) = delete;
+
+    bool loaded() const { return _module >= 0; }
+
+    static constexpr const char* name = "veldrane_bench_gstreamer";
+
+private:
+    int _module = -1;
+};
+
+// The GStreamer pipeline that (c) compares with, listening on its own port
+// and playing on its own sink.
 class GStreamerPeer {
 public:
     GStreamerPeer()
-        : _gst(gstLaunch,
-               {"-q", "udpsrc", "port=" + std::to_string(gstPort), "caps=application/ogg", "!", "oggdemux",
-                "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!", "pulsesink"})
+        : _gst(gstLaunch, {"-q", "udpsrc", "port=" + std::to_string(gstPort), "caps=application/ogg", "!",
+                           "oggdemux", "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!",
+                           "pulsesink", std::string("device=") + SecondSink::name})
     {
     }
     ~GStreamerPeer()
@@ -373,6 +405,11 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
     params.seconds = seconds(settleTime + tailTime) + secs;
     const std::vector<Bytes> stream = TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024);
     std::vector<double> own, gst, ratio, ownWake, gstWake;
+    const SecondSink sink;
+    if (!sink.loaded()) {
+        std::printf("(c) the sound server would not load a second null sink\n");
+        return;
+    }
     const int underrunsBefore = veldrane.countLines("UNDERRUN");
     std::printf("(c) playing, %.0f s in the middle of a %.0f s stream sent in real time, %d rounds, veldrane"
                 " and GStreamer side by side\n",
