@@ -25,6 +25,7 @@
 // gst-launch-1.0 with its base, good and pulseaudio plugins, and ports
 // 8888/6666: run it alone in a network namespace of its own,
 //   unshare -n sh -c 'ip link set lo up; scripts/bench.sh receiver_cost'
+#include "support/bare_stream.h"
 #include "support/marker_latency.h"
 #include "support/sleep_loop.h"
 #include "support/thread_stats.h"
@@ -213,14 +214,8 @@ double bareLibraryStartMs()
     };
     const double cpu0 = processCpuMs();
     RtAudio dac;
-    RtAudio::StreamParameters out;
-    out.deviceId = dac.getDefaultOutputDevice();
-    out.nChannels = 2;
-    RtAudio::StreamOptions options;
-    options.numberOfBuffers = 1;
     unsigned int frames = 8192;
-    dac.openStream(&out, nullptr, RTAUDIO_FLOAT32, 44100, &frames, cb, &called, &options);
-    dac.startStream();
+    Bench::startBareStream(dac, frames, cb, &called);
     TestHelpers::waitFor([&called] { return called.load(); }, 5s);
     const double cpu = processCpuMs() - cpu0;
     dac.abortStream();

@@ -1,5 +1,6 @@
 #include "support/marker_latency.h"
 
+#include "support/bare_stream.h"
 #include "test_helpers/sink_recorder.h"
 #include "wrappers/audioio.h"
 
@@ -131,14 +132,8 @@ Figures measureBare()
     Bare bare;
     {
         RtAudio dac;
-        RtAudio::StreamParameters out;
-        out.deviceId = dac.getDefaultOutputDevice();
-        out.nChannels = 2;
-        RtAudio::StreamOptions options;
-        options.numberOfBuffers = 1;
         unsigned int size = frames;
-        dac.openStream(&out, nullptr, RTAUDIO_FLOAT32, 44100, &size, &cbBare, &bare, &options, &cbBareError);
-        dac.startStream();
+        startBareStream(dac, size, &cbBare, &bare, &cbBareError);
         while (bare.calls < buffers)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         dac.stopStream();
