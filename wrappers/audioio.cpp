@@ -145,13 +145,14 @@ struct AudioIO::Exchange {
             waitForTurn(lock);
             if (fresh) {
                 copied = std::min(n, frames);
-                std::memcpy(out, front, sizeof(float) * channelCount * copied);
-                lastCopied = Clock::now();
+                std::memcpy(out, front, sizeof(float) * samples(copied));
             }
+            askedAt = Clock::now();
+            if (fresh)
+                lastCopied = askedAt;
             flowing = fresh;
             fresh = false;
             taken = true;
-            askedAt = Clock::now();
             pacer.returned(askedAt);
         }
         changed.notify_all();
@@ -347,7 +348,7 @@ void AudioIO::drainAndStop()
 {
     Exchange& x = *_exchange;
     {
-        std::fill(x.back, x.back + channelCount * static_cast<size_t>(x.frames), 0.0f);
+        std::fill_n(x.back, samples(x.frames), 0.0f);
         std::unique_lock<std::mutex> lock(x.mutex);
         const auto deadline =
             std::chrono::steady_clock::now()
