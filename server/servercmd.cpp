@@ -3,11 +3,20 @@
 #include "utils/console.h"
 #include "utils/errors.h"
 
+#include <algorithm>
+
 namespace Server {
 
 namespace {
 
-constexpr int receiveTimeout = 100;
+// A word or an "alive" still open is ended by a pause this long.
+constexpr auto receivePause = std::chrono::milliseconds(100);
+
+int msUntil(ServerCmd::Clock::time_point t)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(t - ServerCmd::Clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
+}
 
 } // namespace
 
@@ -83,6 +92,7 @@ void ServerCmd::threadMain()
         if (!peer)
             return;
         _parser = ControlParser();
+        _lastRead = Clock::now();
         std::atomic_store(&_peer, peer);
         Utils::printOut("ServerCmd: koblet til\n");
         serve();
@@ -96,13 +106,7 @@ void ServerCmd::serve()
     const std::shared_ptr<Wrappers::Net> peer = std::atomic_load(&_peer);
     for (;;) {
         try {
-            try {
-                _parser.read(peer->recvCmd(receiveTimeout), _commands);
-            } catch (const Utils::NetErrorTimeout&) {
-                // A pause ends a word or an "alive" left open.
-                if (_parser.waiting())
-                    _parser.pause(_commands);
-            }
+            receive(*peer);
             obey(peer);
             peer->sendCommands();
         } catch (const Utils::NetErrorSend&) {
@@ -116,8 +120,33 @@ void ServerCmd::serve()
             std::atomic_store(&_peer, std::shared_ptr<Wrappers::Net>());
             return;
         }
-        if (checkStop())
+        // The destructor raises _stopping just before it asks for the stop.
+        if (checkStop() || _stopping.raised())
             return;
+    }
+}
+
+// Server thread: sleeps until the controller sends, another thread queues
+// a reply or a stop is asked for, and hands what came to the parser. Only a
+// word left open (it ends after a pause) and replies the controller has
+// not taken yet (they are offered again) set a time limit on the sleep.
+void ServerCmd::receive(Wrappers::Net& peer)
+{
+    const int limit = static_cast<int>(receivePause.count());
+    int timeout = _parser.waiting() ? msUntil(_lastRead + receivePause) : -1;
+    if (peer.hasUnsent())
+        timeout = timeout < 0 ? limit : std::min(timeout, limit);
+    std::string chunk;
+    try {
+        chunk = peer.recvCmdOrWake(timeout, _stopping);
+    } catch (const Utils::NetErrorTimeout&) {
+        // A transport that cannot sleep on wake-ups waited in its receive.
+    }
+    if (!chunk.empty()) {
+        _lastRead = Clock::now();
+        _parser.read(chunk, _commands);
+    } else if (_parser.waiting() && Clock::now() - _lastRead >= receivePause) {
+        _parser.pause(_commands);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "wrappers/sdl_thread.h"
 #include "wrappers/wakeup.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@ namespace Server {
 // other threads back to it.
 class ServerCmd : public Wrappers::Thread {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // Opens the listening socket, so that a port in use fails here, on the
     // constructing thread (Utils::NetErrorCreateSocket), not on the worker.
     explicit ServerCmd(int port);
@@ -54,13 +57,15 @@ protected:
 
 private:
     void serve();
+    void receive(Wrappers::Net& peer);
     void obey(const std::shared_ptr<Wrappers::Net>& peer);
     void queue(const std::string& cmd);
     static void queue(const std::string& cmd, const Controller& to);
 
     Wrappers::Net _listener;
-    // Raised by the destructor: ends the wait for a controller at once,
-    // without the server thread waking to look for it.
+    // Raised by the destructor: ends the wait for a controller, or for a
+    // controller's words, at once, without the server thread waking to
+    // look for it.
     Wrappers::Wakeup _stopping;
     // Published by the server thread, read by others; released by whoever
     // drops the last reference, so a replaced connection is closed once no
@@ -70,6 +75,7 @@ private:
     // of one read (kept for its capacity).
     ControlParser _parser;
     std::vector<Command> _commands;
+    Clock::time_point _lastRead; // the controller's last bytes
 };
 
 } // namespace Server

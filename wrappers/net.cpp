@@ -85,18 +85,23 @@ void Net::setupSend(std::string host, int port, ConnectionType type)
 
 void Net::bufferCmd(std::string cmd)
 {
-    MutexLock lock(_cmdMutex);
-    const size_t framed = cmd.size() + 1;
-    if (_overflowed || _unsent + framed > unsentLimit) {
-        _overflowed = true;
-        return;
+    {
+        MutexLock lock(_cmdMutex);
+        const size_t framed = cmd.size() + 1;
+        if (_overflowed || _unsent + framed > unsentLimit) {
+            _overflowed = true;
+        } else {
+            _unsent += framed;
+            _cmds.push_back(std::move(cmd));
+        }
     }
-    _unsent += framed;
-    _cmds.push_back(std::move(cmd));
+    // An overflow too: the owner finds it at its next flush.
+    _queued.raise();
 }
 
 void Net::sendCommands()
 {
+    _queued.clear();
     takeQueued();
     if (_sending.empty())
         return;
@@ -147,6 +152,15 @@ std::string Net::recvCmd(int timeout)
     char buffer[256];
     const int n = receive(buffer, sizeof buffer, 1, timeout);
     return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string Net::recvCmdOrWake(int timeout, const Wakeup& stop)
+{
+    if (!_impl)
+        throw Utils::NetErrorFault();
+    if (!_impl->waitForBytes(timeout, {&_queued, &stop}))
+        return {};
+    return recvCmd(0);
 }
 
 Net* Net::accept(const std::function<bool()>& giveUp)

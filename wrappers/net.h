@@ -2,6 +2,7 @@
 
 #include "wrappers/net_implementation.h"
 #include "wrappers/sdl_mutex.h"
+#include "wrappers/wakeup.h"
 
 #include <chrono>
 #include <cstddef>
@@ -45,6 +46,13 @@ public:
     // Owning thread: one read of at most 256 bytes after waiting at most
     // timeout ms, zero bytes included.
     std::string recvCmd(int timeout);
+    // Owning thread: waits at most timeout ms (-1: no limit) until the peer
+    // sends, a command is queued or `stop` is raised, and then reads what
+    // the peer sent, as recvCmd does; empty when the wait ended otherwise.
+    std::string recvCmdOrWake(int timeout, const Wakeup& stop);
+    // Owning thread: whether commands wait that the transport did not
+    // take yet.
+    bool hasUnsent() const { return !_sending.empty(); }
 
     // A new heap Net for the next peer (the caller owns it), or null when
     // giveUp said so first.
@@ -77,11 +85,14 @@ private:
 
     std::unique_ptr<NetImplementation> _impl;
 
-    // Guarded by _cmdMutex, which is never held while sending.
+    // Guarded by _cmdMutex, which is never held while sending. _queued is
+    // raised for each command queued and cleared by the owning thread
+    // before it takes them.
     std::deque<std::string> _cmds;
     size_t _unsent = 0; // bytes in _cmds and _sending
     bool _overflowed = false;
     Mutex _cmdMutex;
+    Wakeup _queued;
 
     // Owning thread only.
     std::string _sending; // taken from _cmds, not yet taken by the transport

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 namespace Wrappers {
@@ -25,6 +26,14 @@ public:
     // Reads at most size * count bytes, after waiting at most timeout ms
     // for data when timeout > 0. Returns at least 1; failures throw.
     virtual int receive(void* buf, int size, int count, int timeout) = 0;
+    // Waits at most timeout ms (-1: no limit) until there are bytes to
+    // receive or one of `wakeups` is raised; returns whether there are
+    // bytes. A transport that cannot wait on wake-ups says so at once and
+    // lets its receive wait.
+    virtual bool waitForBytes(int /*timeout*/, std::initializer_list<const Wakeup*> /*wakeups*/)
+    {
+        return true;
+    }
     // A transport for one accepted peer, or null where there is nothing to
     // accept. Blocks until a peer connects or giveUp (when given) says so.
     virtual NetImplementation* accept(const std::function<bool()>& giveUp) = 0;

@@ -8,9 +8,11 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +39,12 @@ constexpr int keepIdleS = 10;
 constexpr int keepIntervalS = 5;
 constexpr int keepCount = 4;
 constexpr unsigned int unacknowledgedLimitMs = 30000;
+// Where the descriptor cannot be had, the socket is waited for through
+// SDL_net in steps this long, so that a wake-up is seen after one at most.
+constexpr int wakeupStepMs = 100;
+// A controller's connection is waited for beside its queue and a stop;
+// more wake-ups than this are not waited for.
+constexpr size_t maxWakeups = 2;
 
 } // namespace
 
@@ -157,6 +165,33 @@ void SDLTCP::sel(int timeout)
         return;
     }
     waitReadable(set, timeout);
+}
+
+bool SDLTCP::waitForBytes(int timeout, std::initializer_list<const Wakeup*> wakeups)
+{
+    const int fd = _sock ? descriptor() : -1;
+    if (fd < 0) {
+        try {
+            sel(timeout < 0 || timeout > wakeupStepMs ? wakeupStepMs : timeout);
+            return true;
+        } catch (const Utils::NetErrorTimeout&) {
+            return false;
+        }
+    }
+    std::array<pollfd, 1 + maxWakeups> fds{};
+    fds[0] = {fd, POLLIN, 0};
+    nfds_t count = 1;
+    for (const Wakeup* wakeup : wakeups) {
+        if (count < fds.size())
+            fds[count++] = {wakeup->descriptor(), POLLIN, 0};
+    }
+    const int n = poll(fds.data(), count, timeout);
+    if (n < 0 && errno != EINTR) {
+        std::printf("SDLTCP: poll: %s\n", std::strerror(errno));
+        throw Utils::NetErrorSelect();
+    }
+    // A closed or failed connection is readable too: its receive fails.
+    return n > 0 && fds[0].revents != 0;
 }
 
 int SDLTCP::receive(void* buf, int size, int count, int timeout)

@@ -32,6 +32,9 @@ public:
 
     // Waits at most timeout ms for the socket to become readable.
     void sel(int timeout);
+    // Sleeps on the socket and the wake-ups together. Throws
+    // Utils::NetErrorSelect when the wait failed.
+    bool waitForBytes(int timeout, std::initializer_list<const Wakeup*> wakeups) override;
 
     uint32_t peerHost() const override;
 

@@ -1,28 +1,56 @@
 #include "wrappers/wakeup.h"
 
-#include <chrono>
+#include "utils/errors.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace Wrappers {
 
+Wakeup::Wakeup() : _fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+    if (_fd < 0) {
+        std::printf("Wakeup: eventfd: %s\n", std::strerror(errno));
+        throw Utils::NetErrorInit();
+    }
+}
+
+Wakeup::~Wakeup()
+{
+    close(_fd);
+}
+
 void Wakeup::raise()
 {
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _raised = true;
-    }
-    _changed.notify_all();
+    // The counter cannot overflow in practice: it is cleared long before
+    // 2^64 raises.
+    const uint64_t one = 1;
+    while (write(_fd, &one, sizeof one) < 0 && errno == EINTR) {}
 }
 
 bool Wakeup::raised() const
 {
-    std::lock_guard<std::mutex> lock(_mutex);
-    return _raised;
+    return wait(0);
 }
 
 bool Wakeup::wait(int timeoutMs) const
 {
-    std::unique_lock<std::mutex> lock(_mutex);
-    return _changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return _raised; });
+    pollfd fd{_fd, POLLIN, 0};
+    // An interrupted wait counts as one that saw nothing; every caller
+    // looks again.
+    return poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN) != 0;
+}
+
+void Wakeup::clear()
+{
+    uint64_t count = 0;
+    while (read(_fd, &count, sizeof count) < 0 && errno == EINTR) {}
 }
 
 } // namespace Wrappers

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -322,22 +323,45 @@ TEST_F(ServerCmdTest, ControllerThatStopsReadingIsDroppedWhenItCloses)
     EXPECT_EQ(next.readFor(200ms), "");
 }
 
-TEST(ServerCmdLifetime, DestroyedWhileWaitingForAController)
+// ~ServerCmd must return however its thread is waiting. A hang aborts:
+// nothing else could end the test.
+void expectDestructionReturns(const std::function<void(int port)>& meanwhile, const char* when)
 {
     std::atomic<bool> done{false};
     std::thread t([&] {
         {
-            Server::ServerCmd server(TestHelpers::freePort());
+            const int port = TestHelpers::freePort();
+            Server::ServerCmd server(port);
             server.startThread();
-            std::this_thread::sleep_for(200ms);
+            meanwhile(port);
         }
         done = true;
     });
     if (!waitFor([&] { return done.load(); }, 10s)) {
-        ADD_FAILURE() << "~ServerCmd does not return while no controller is connected";
+        ADD_FAILURE() << "~ServerCmd does not return " << when;
         std::abort();
     }
     t.join();
+}
+
+TEST(ServerCmdLifetime, DestroyedWhileWaitingForAController)
+{
+    expectDestructionReturns([](int) { std::this_thread::sleep_for(200ms); },
+                             "while no controller is connected");
+}
+
+// The server sleeps until a silent controller sends something; the stop
+// must end that sleep.
+TEST(ServerCmdLifetime, DestroyedWhileServingASilentController)
+{
+    TcpClient client; // connected until after the server is gone
+    expectDestructionReturns(
+        [&client](int port) {
+            ASSERT_TRUE(client.connect(port));
+            ASSERT_TRUE(client.send("alive 1 "));
+            ASSERT_EQ(client.readBytes(8, 10s), "alive 1 ");
+        },
+        "while it serves a silent controller");
 }
 
 } // namespace
