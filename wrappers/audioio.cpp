@@ -92,7 +92,12 @@ struct AudioIO::Exchange {
     using Clock = std::chrono::steady_clock;
 
     std::mutex mutex;
-    std::condition_variable changed;
+    // One condition for each kind of waiter, so that a change wakes only
+    // the thread that waits for it: a buffer handed over must not wake the
+    // device thread while it holds a callback. A stop wakes all three.
+    std::condition_variable asked;      // the filler: the device asked, or copied a buffer
+    std::condition_variable handedOver; // the device: a fresh buffer, waited for
+    std::condition_variable stopped;    // the device: holding a callback, which only a stop ends
     std::vector<float> first;
     std::vector<float> second;
     float* front = nullptr;
@@ -125,15 +130,23 @@ struct AudioIO::Exchange {
             std::chrono::duration<double>(static_cast<double>(frames) / sampleRate));
     }
 
+    // After `running` changed: every wait looks again.
+    void notifyEveryone()
+    {
+        asked.notify_all();
+        handedOver.notify_all();
+        stopped.notify_all();
+    }
+
     // Called on the device thread, with the lock held.
     void waitForTurn(std::unique_lock<std::mutex>& lock)
     {
         const Clock::time_point now = Clock::now();
         const Clock::time_point until = pacer.holdUntil(now);
         if (until > now)
-            changed.wait_until(lock, until, [this] { return !running; });
+            stopped.wait_until(lock, until, [this] { return !running; });
         if (paced && flowing && !fresh)
-            changed.wait_until(lock, lastCopied + period(), [this] { return fresh || !running; });
+            handedOver.wait_until(lock, lastCopied + period(), [this] { return fresh || !running; });
     }
 
     // Called on the device thread.
@@ -155,7 +168,7 @@ struct AudioIO::Exchange {
             taken = true;
             pacer.returned(askedAt);
         }
-        changed.notify_all();
+        asked.notify_all();
         if (copied < n)
             std::memset(out + samples(copied), 0, sizeof(float) * samples(n - copied));
     }
@@ -336,7 +349,7 @@ void AudioIO::setRunning(bool running)
         _exchange->flowing = false;
         _exchange->pacer.restart();
     }
-    _exchange->changed.notify_all();
+    _exchange->notifyEveryone();
 }
 
 // The device thread writes a copied buffer to the server only after the
@@ -354,15 +367,15 @@ void AudioIO::drainAndStop()
             std::chrono::steady_clock::now()
             + std::chrono::milliseconds(1000L + 3000L * static_cast<long>(x.frames) / sampleRate);
         const auto copied = [&x] { return !x.fresh || !x.running; };
-        if (x.changed.wait_until(lock, deadline, copied) && x.running) {
+        if (x.asked.wait_until(lock, deadline, copied) && x.running) {
             std::swap(x.front, x.back);
             x.fresh = true;
-            x.changed.notify_all();
-            x.changed.wait_until(lock, deadline, copied);
+            x.handedOver.notify_all();
+            x.asked.wait_until(lock, deadline, copied);
         }
         x.running = false;
     }
-    x.changed.notify_all();
+    x.notifyEveryone();
     // stopStream() drains what the server still holds; closing a running
     // stream would flush it.
     if (_audio->isStreamRunning())
@@ -440,11 +453,11 @@ bool AudioIO::handOver(const Meanwhile& meanwhile)
     if (_firstTrigger)
         x.taken = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallLimitMs());
-    if (!x.changed.wait_until(lock, deadline, [&x] { return !x.fresh || !x.running; }))
+    if (!x.asked.wait_until(lock, deadline, [&x] { return !x.fresh || !x.running; }))
         return false;
     std::swap(x.front, x.back);
     x.fresh = true;
-    x.changed.notify_all();
+    x.handedOver.notify_all();
     if (meanwhile && !x.taken) {
         // The device asks about a period after it last did. Nothing can end
         // `meanwhile` when it asks, so it ends a little before: a request
@@ -455,7 +468,7 @@ bool AudioIO::handOver(const Meanwhile& meanwhile)
         meanwhile(expected);
         lock.lock();
     }
-    if (!x.changed.wait_until(lock, deadline, [&x] { return x.taken || !x.running; }))
+    if (!x.asked.wait_until(lock, deadline, [&x] { return x.taken || !x.running; }))
         return false;
     x.taken = false;
     return true;
