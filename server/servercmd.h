@@ -44,8 +44,8 @@ public:
     using Controller = std::weak_ptr<Wrappers::Net>;
     // Any thread.
     Controller controller() const;
-    void sendUdpReady(int port, const Controller& to);
-    void initTransmissionFailed(const Controller& to);
+    static void sendUdpReady(int port, const Controller& to);
+    static void initTransmissionFailed(const Controller& to);
     // The controller's IPv4 address (network byte order), 0 when gone.
     static uint32_t hostOf(const Controller& controller);
     // "readerror" belongs to the controllers' vocabulary, but read errors

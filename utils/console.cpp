@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <system_error>
 
 namespace Utils {
 
@@ -17,6 +18,11 @@ void printErr(const std::string& text)
 
 namespace {
 std::atomic<bool> traceShown{true};
+}
+
+std::string systemError(int error)
+{
+    return std::generic_category().message(error);
 }
 
 void printTrace(const std::string& text)

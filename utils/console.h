@@ -15,6 +15,10 @@ void printErr(const std::string& text); // standard error
 void printTrace(const std::string& text);
 void showTrace(bool shown);
 
+// What the system says of an errno value; unlike strerror, safe on any
+// thread.
+std::string systemError(int error);
+
 // Makes standard output line-buffered, also into pipes and files, so that
 // every line is visible as soon as it is written.
 void lineBufferConsole();

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace Wrappers {
@@ -155,7 +154,7 @@ void SDLTCP::keepAlive()
         && setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedLimitMs, sizeof unacknowledgedLimitMs)
                == 0;
     if (!ok)
-        std::printf("SDLTCP: keepalive not set: %s\n", std::strerror(errno));
+        std::printf("SDLTCP: keepalive not set: %s\n", Utils::systemError(errno).c_str());
 }
 
 void SDLTCP::sel(int timeout)
@@ -187,7 +186,7 @@ bool SDLTCP::waitForBytes(int timeout, std::initializer_list<const Wakeup*> wake
     }
     const int n = poll(fds.data(), count, timeout);
     if (n < 0 && errno != EINTR) {
-        std::printf("SDLTCP: poll: %s\n", std::strerror(errno));
+        std::printf("SDLTCP: poll: %s\n", Utils::systemError(errno).c_str());
         throw Utils::NetErrorSelect();
     }
     // A closed or failed connection is readable too: its receive fails.

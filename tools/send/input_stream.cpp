@@ -1,24 +1,15 @@
 #include "send/input_stream.h"
 
+#include "utils/console.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
-#include <system_error>
 #include <unistd.h>
 
 namespace Send {
-
-namespace {
-
-// strerror's text, without its shared buffer.
-std::string errorText(int error)
-{
-    return std::generic_category().message(error);
-}
-
-} // namespace
 
 InputStream::InputStream(const std::string& path, size_t window)
     : _name(path == "-" ? "standard input" : path), _window(window)
@@ -28,7 +19,7 @@ InputStream::InputStream(const std::string& path, size_t window)
     } else {
         _fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (_fd < 0)
-            throw std::runtime_error("cannot open " + path + ": " + errorText(errno));
+            throw std::runtime_error("cannot open " + path + ": " + Utils::systemError(errno));
         _ownsFd = true;
     }
     // Pipes and terminals cannot seek; regular files (also as standard
@@ -58,7 +49,7 @@ size_t InputStream::read(unsigned char* buf, size_t size)
         n = ::read(_fd, buf, size);
     } while (n < 0 && errno == EINTR);
     if (n < 0)
-        throw std::runtime_error("cannot read " + _name + ": " + errorText(errno));
+        throw std::runtime_error("cannot read " + _name + ": " + Utils::systemError(errno));
     if (_keeping && _kept.size() + static_cast<size_t>(n) > _window) {
         _keeping = false;
         std::vector<unsigned char>().swap(_kept);
@@ -74,7 +65,7 @@ void InputStream::rewind()
 {
     if (_seekable) {
         if (::lseek(_fd, static_cast<off_t>(_start), SEEK_SET) < 0)
-            throw std::runtime_error("cannot rewind " + _name + ": " + errorText(errno));
+            throw std::runtime_error("cannot rewind " + _name + ": " + Utils::systemError(errno));
     } else if (_keeping) {
         _replayPos = 0;
     } else {
