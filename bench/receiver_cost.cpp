@@ -13,6 +13,7 @@
 //       audioresample ! pulsesink) fed the same datagrams at the same pace
 //       on port 6667 and playing on a null sink of its own, both at once
 //       and measured over the same window; the UNDERRUN lines meanwhile;
+//       and the output side's wake-ups beside a bare RtAudio stream's;
 //   (d) hand-over to sound: from AudioIO::trigger() to the buffer's sound on
 //       the null sink's monitor, beside a bare RtAudio callback stream.
 // A wake-up is a switch of the thread onto a CPU: its voluntary and
@@ -39,6 +40,7 @@
 #include <RtAudio.h>
 
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -122,14 +124,18 @@ private:
     std::map<long, std::string> _runThreads;
 };
 
-// Wake-ups per second and CPU of each thread between two samples.
+// Wake-ups per second and CPU of each thread between two samples; a thread
+// labelled with nothing is left out.
 template <typename Label>
 void printThreads(const Bench::ProcessStats& before, const Bench::ProcessStats& after, double secs,
                   Label label)
 {
     for (const Bench::ThreadStats& now : after.threads()) {
+        const std::string name = label(now);
+        if (name.empty())
+            continue;
         const Bench::ThreadStats d = before.since(now);
-        std::printf("      %-32s %6.1f wake-ups/s  %6.2f ms CPU/s\n", label(now).c_str(),
+        std::printf("      %-32s %6.1f wake-ups/s  %6.2f ms CPU/s\n", name.c_str(),
                     static_cast<double>(d.voluntary + d.involuntary) / secs,
                     static_cast<double>(d.cpuNs) / 1e6 / secs);
     }
@@ -394,6 +400,39 @@ bool playRound(ChildProcess& veldrane, const Bench::ProcessStats& idle, const st
     return true;
 }
 
+// Baseline of the output side's wake-ups in (c): a bare RtAudio stream of
+// the same buffer size in this process, whose callback plays silence.
+void printBareOutputWakeUps()
+{
+    constexpr double secs = 10;
+    std::set<long> before;
+    const Bench::ProcessStats unopened = Bench::ProcessStats::of(getpid());
+    for (const Bench::ThreadStats& t : unopened.threads())
+        before.insert(t.tid);
+    const auto silence = [](void* out, void*, unsigned int n, double, RtAudioStreamStatus, void*) {
+        std::fill_n(static_cast<float*>(out), 2 * n, 0.0f);
+        return 0;
+    };
+    RtAudio dac;
+    unsigned int frames = 8192;
+    Bench::startBareStream(dac, frames, silence, nullptr);
+    std::this_thread::sleep_for(settleTime);
+    const Bench::ProcessStats start = Bench::ProcessStats::of(getpid());
+    std::this_thread::sleep_for(std::chrono::duration<double>(secs));
+    const Bench::ProcessStats end = Bench::ProcessStats::of(getpid());
+    dac.abortStream();
+    dac.closeStream();
+    std::printf(
+        "    baseline of the output side: a bare RtAudio stream of %u frames in this process, %.0f s:\n",
+        frames, secs);
+    printThreads(start, end, secs, [&before](const Bench::ThreadStats& t) {
+        if (before.count(t.tid))
+            return std::string();
+        return t.name == "threaded-ml" ? std::string("sound-server client (libpulse)")
+                                       : std::string("audio device (RtAudio)");
+    });
+}
+
 void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, double secs, int rounds)
 {
     TestHelpers::OggParams params;
@@ -427,6 +466,7 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
                 " wake-ups/s; ratio of a round's pair %.2f\n",
                 median(own), median(ownWake), median(gst), median(gstWake), median(ratio));
     std::printf("    UNDERRUN lines while playing: %d\n", veldrane.countLines("UNDERRUN") - underrunsBefore);
+    printBareOutputWakeUps();
 }
 
 } // namespace
