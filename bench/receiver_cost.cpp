@@ -1,7 +1,7 @@
 // What the receiver costs in CPU, wake-ups and latency, each figure beside
 // a baseline measured in this same run:
 //   (a) idle, no controller: CPU per second and wake-ups per second of each
-//       thread, beside a bare loop that sleeps 50 ms;
+//       thread, beside a bare loop that sleeps 50 ms, over three windows;
 //   (b) run start: CPU from "startTransmission" to the first buffer handed
 //       to the device, beside a bare RtAudio stream's creation, opening and
 //       first callback in this process. The run plays a stream shorter than
@@ -151,24 +151,37 @@ double wakeUps(const Bench::ProcessStats& before, const Bench::ProcessStats& aft
     return n;
 }
 
-// (a) The receiver with no controller, beside a bare sleep loop.
+// (a) The receiver with no controller, beside a bare sleep loop, over a few
+// windows: a single one often catches the loop or the receiver in a busy
+// moment of the machine.
 Bench::ProcessStats measureIdle(ChildProcess& veldrane)
 {
     constexpr double idleSeconds = 10;
+    constexpr int windows = 3;
     const Bench::SleepLoop floor;
     std::this_thread::sleep_for(1s);
-    const Bench::ProcessStats before = Bench::ProcessStats::of(veldrane.pid());
-    const Bench::ProcessStats floorBefore = Bench::ProcessStats::of(floor.pid());
-    std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
-    const Bench::ProcessStats after = Bench::ProcessStats::of(veldrane.pid());
-    const Bench::ProcessStats floorAfter = Bench::ProcessStats::of(floor.pid());
-    const double cpu = after.cpuMsSince(before) / idleSeconds;
-    const double floorCpu = floorAfter.cpuMsSince(floorBefore) / idleSeconds;
-    std::printf("(a) idle, no controller, %.0f s\n", idleSeconds);
-    std::printf("    CPU %.2f ms per s | bare 50 ms sleep loop: %.2f ms per s (%.2f times)\n", cpu, floorCpu,
-                floorCpu > 0 ? cpu / floorCpu : 0.0);
-    std::printf("    wake-ups %.1f per s | bare 50 ms sleep loop: %.1f per s\n",
-                wakeUps(before, after) / idleSeconds, wakeUps(floorBefore, floorAfter) / idleSeconds);
+    std::printf("(a) idle, no controller, %d windows of %.0f s\n", windows, idleSeconds);
+    Bench::ProcessStats before = Bench::ProcessStats::of(veldrane.pid());
+    Bench::ProcessStats after;
+    std::vector<double> ratios;
+    for (int i = 0; i < windows; ++i) {
+        const Bench::ProcessStats floorBefore = Bench::ProcessStats::of(floor.pid());
+        std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
+        after = Bench::ProcessStats::of(veldrane.pid());
+        const Bench::ProcessStats floorAfter = Bench::ProcessStats::of(floor.pid());
+        const double cpu = after.cpuMsSince(before) / idleSeconds;
+        const double floorCpu = floorAfter.cpuMsSince(floorBefore) / idleSeconds;
+        ratios.push_back(floorCpu > 0 ? cpu / floorCpu : 0.0);
+        std::printf(
+            "    CPU %.2f ms per s | bare 50 ms sleep loop: %.2f ms per s (%.2f times); wake-ups %.1f per"
+            " s | loop %.1f per s\n",
+            cpu, floorCpu, ratios.back(), wakeUps(before, after) / idleSeconds,
+            wakeUps(floorBefore, floorAfter) / idleSeconds);
+        if (i + 1 < windows)
+            before = after;
+    }
+    std::printf("    median of the windows: %.2f times the loop's CPU; the last window by thread:\n",
+                median(ratios));
     ThreadRoles roles(veldrane.pid(), after);
     printThreads(before, after, idleSeconds, roles);
     return after;
