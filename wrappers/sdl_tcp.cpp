@@ -69,8 +69,16 @@ void SDLTCP::open(const char* host, int port)
         std::printf("SDLNet_TCP_Open: %s\n", SDL_GetError());
         throw Utils::NetErrorCreateSocket();
     }
+    attach();
+}
+
+// Once _sock is open: the set SDL_net waits on, and the descriptor that
+// the waits and sends of our own use.
+void SDLTCP::attach()
+{
     set = SDLNet_AllocSocketSet(2);
     SDLNet_TCP_AddSocket(set, _sock);
+    _fd = findDescriptor();
 }
 
 void SDLTCP::setupListen(int port)
@@ -121,15 +129,15 @@ NetImplementation* SDLTCP::acceptEverySecond(const std::function<bool()>& giveUp
         if (pause())
             return nullptr;
     }
-    peer->set = SDLNet_AllocSocketSet(2);
-    SDLNet_TCP_AddSocket(peer->set, peer->_sock);
+    peer->attach();
     peer->keepAlive();
     return peer.release();
 }
 
 // -1, after a line, if what should be the descriptor is not a socket: a
-// build against another SDL_net then still works, with sends that wait.
-int SDLTCP::descriptor() const
+// build against another SDL_net then still works, with sends that wait
+// and waits that look every 100 ms.
+int SDLTCP::findDescriptor() const
 {
     const int fd = reinterpret_cast<const SocketHead*>(_sock)->channel;
     struct stat st {};
@@ -140,9 +148,9 @@ int SDLTCP::descriptor() const
     return fd;
 }
 
-void SDLTCP::keepAlive()
+void SDLTCP::keepAlive() const
 {
-    const int fd = descriptor();
+    const int fd = _fd;
     if (fd < 0)
         return;
     const int on = 1;
@@ -168,7 +176,7 @@ void SDLTCP::sel(int timeout)
 
 bool SDLTCP::waitForBytes(int timeout, std::initializer_list<const Wakeup*> wakeups)
 {
-    const int fd = _sock ? descriptor() : -1;
+    const int fd = _sock ? _fd : -1;
     if (fd < 0) {
         try {
             sel(timeout < 0 || timeout > wakeupStepMs ? wakeupStepMs : timeout);
@@ -209,7 +217,7 @@ int SDLTCP::sendSome(const char* data, int len)
 {
     if (!_sock)
         throw Utils::NetErrorSend();
-    const int fd = descriptor();
+    const int fd = _fd;
     if (fd < 0)
         return sendData(data, len);
     for (;;) {

@@ -44,12 +44,14 @@ private:
     // the second after each attempt and says whether to give up.
     NetImplementation* acceptEverySecond(const std::function<bool()>& giveUp,
                                          const std::function<bool()>& pause);
-    int descriptor() const;
-    void keepAlive();
+    void attach();
+    int findDescriptor() const;
+    void keepAlive() const;
 
     IPaddress _address;
     TCPsocket _sock;
     SDLNet_SocketSet set;
+    int _fd = -1; // the system's descriptor behind _sock; -1 when it cannot be had
 };
 
 } // namespace Wrappers
