@@ -16,7 +16,7 @@ if [ "$from" = "$(git rev-parse HEAD)" ]; then
     from=$(git rev-parse HEAD~1)
 fi
 # Sources changed, and the sources of changed headers.
-mapfile -t changed < <(git diff --name-only --diff-filter=d "$from" -- server utils wrappers tools \
+mapfile -t changed < <(git diff --name-only --diff-filter=d "$from" -- audio server utils wrappers tools \
     | grep -E '\.(cpp|h)$' || true)
 sources=()
 for f in "${changed[@]}"; do
