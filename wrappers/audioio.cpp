@@ -110,6 +110,8 @@ struct AudioIO::Exchange {
     bool flowing = false; // the last callback copied a buffer handed over
     Clock::time_point lastCopied;
     Clock::time_point askedAt; // the device's latest request
+    bool everCopied = false;   // a buffer was handed over since the stream started
+    Audio::Sink::DeviceClock clock; // what the device asked for, for the filler to time against
     OutputPacer pacer{Clock::duration::zero()};
 
     explicit Exchange(unsigned int size) { resize(size); }
@@ -163,6 +165,7 @@ struct AudioIO::Exchange {
             askedAt = Clock::now();
             if (fresh)
                 lastCopied = askedAt;
+            count(n, copied);
             flowing = fresh;
             fresh = false;
             taken = true;
@@ -171,6 +174,17 @@ struct AudioIO::Exchange {
         asked.notify_all();
         if (copied < n)
             std::memset(out + samples(copied), 0, sizeof(float) * samples(n - copied));
+    }
+
+    // Called on the device thread, with the lock held. Silence before the
+    // first buffer is the stream's start, not a gap.
+    void count(unsigned int n, unsigned int copied)
+    {
+        everCopied = everCopied || copied > 0;
+        clock.frames += n;
+        if (everCopied)
+            clock.starvedFrames += n - copied;
+        clock.askedAt = askedAt;
     }
 
     // Device thread. Nothing may escape into RtAudio.
@@ -348,6 +362,10 @@ void AudioIO::setRunning(bool running)
         _exchange->running = running;
         _exchange->flowing = false;
         _exchange->pacer.restart();
+        if (running) {
+            _exchange->everCopied = false;
+            _exchange->clock = Audio::Sink::DeviceClock{0, 0, Exchange::Clock::now()};
+        }
     }
     _exchange->notifyEveryone();
 }
@@ -387,22 +405,6 @@ void AudioIO::drainAndStop()
 int AudioIO::bufSize() const
 {
     return _bufferSize;
-}
-
-void AudioIO::write(float** channels, int offset, int count)
-{
-    float* out = frameData(offset);
-    const float* left = channels[0];
-    const float* right = channels[1];
-    for (std::ptrdiff_t i = 0; i < count; ++i) {
-        out[2 * i] = left[i];
-        out[2 * i + 1] = right[i];
-    }
-}
-
-void AudioIO::silence(int offset, int count)
-{
-    std::fill_n(frameData(offset), samples(count), 0.0f);
 }
 
 float* AudioIO::frameData(int offset)
@@ -472,6 +474,12 @@ bool AudioIO::handOver(const Meanwhile& meanwhile)
         return false;
     x.taken = false;
     return true;
+}
+
+Audio::Sink::DeviceClock AudioIO::deviceClock() const
+{
+    std::lock_guard<std::mutex> lock(_exchange->mutex);
+    return _exchange->clock;
 }
 
 int AudioIO::stallLimitMs() const

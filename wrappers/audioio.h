@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/sink.h"
 #include "wrappers/audio_library.h"
 #include "wrappers/sdl_timer.h"
 
@@ -18,7 +19,7 @@ namespace Wrappers {
 // buffer with write() and hands it to the device with trigger(), which
 // blocks until the device has taken it. Created, filled, triggered and
 // destroyed by one thread; the device copies from its own thread.
-class AudioIO {
+class AudioIO : public Audio::Sink {
 public:
     // framesPerBuffer is the size asked of the device; the underrun
     // threshold stays the duration of 8192 frames whatever is asked. The
@@ -27,21 +28,16 @@ public:
     // The same, with the library's object borrowed from `library` for the
     // output's life; `library` must outlive the output.
     explicit AudioIO(AudioLibrary& library, int framesPerBuffer = 8192);
-    ~AudioIO(); // never throws
+    ~AudioIO() override; // never throws
     AudioIO(const AudioIO&) = delete;
     AudioIO& operator=(const AudioIO&) = delete;
 
     void init(int outputChannels, int inputChannels);
-    int bufSize() const;
-    // Interleaves count frames of two channel arrays into the buffer from
-    // frame offset on; other frames keep their contents.
-    void write(float** channels, int offset, int count);
-    // Sets count frames from frame offset on to silence.
-    void silence(int offset, int count);
+    int bufSize() const override;
     // The interleaved stereo frames of the buffer being filled, from frame
-    // offset on, for a producer that writes them in place; valid until the
-    // next trigger().
-    float* frameData(int offset);
+    // offset on, for a producer that writes them in place (write() and
+    // silence() too); valid until the next trigger().
+    float* frameData(int offset) override;
     void read(float** channels);
     // Underrun test, then hands the buffer to the device and waits until it
     // asks again. Throws Utils::AudioTriggerError when the sound server
@@ -49,8 +45,9 @@ public:
     // given, is called after the hand-over with a moment a little before
     // the device is expected to ask, and may use the time until then; the
     // wait for the device follows it.
-    using Meanwhile = std::function<void(std::chrono::steady_clock::time_point)>;
-    void trigger(const Meanwhile& meanwhile = {});
+    void trigger(const Meanwhile& meanwhile = {}) override;
+    // Called on the filling thread; the device thread counts.
+    DeviceClock deviceClock() const override;
 
 private:
     struct Exchange;
