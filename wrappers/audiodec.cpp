@@ -2,7 +2,6 @@
 
 #include "utils/console.h"
 #include "utils/errors.h"
-#include "wrappers/audioio.h"
 #include "wrappers/net.h"
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
@@ -11,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -27,10 +27,17 @@ constexpr int chunkCapacity = 8192;
 constexpr long minRate = 1000;
 constexpr long maxRate = 768000;
 constexpr long outputRate = 44100;
-// A link's first second is not measured: until the library has read a page
-// with a granule position of it, its position may still be the previous
-// link's.
-constexpr long unmeasuredLinkSeconds = 1;
+constexpr double periodSeconds = 8192.0 / outputRate;
+// Silence and what borders it fade over this long, so that no click is heard.
+constexpr double fadeSeconds = 0.005;
+// A jump of the stream's position beyond this is no lost audio but a
+// stream that went elsewhere: it is played on at once.
+constexpr double maxMissingSeconds = 60.0;
+// A device that has not asked for this long is not counted as playing on.
+constexpr double deviceSilentLimitSeconds = 4 * periodSeconds;
+// How long keeping the cushion may hold the decoder after a gap, at most.
+constexpr double maxCushionWaitSeconds = 3.0;
+constexpr std::chrono::milliseconds cushionStep{20};
 
 const char* codeName(long r)
 {
@@ -68,21 +75,28 @@ AudioDec::AudioDec()
     : _vf(new OggVorbis_File())
     , _section(0)
     , _net(nullptr)
-    , _aio(nullptr)
+    , _sink(nullptr)
     , _initialized(false)
     , _chunk{nullptr, nullptr}
     , _chunkFrames(0)
+    , _chunkIsStream(true)
     , _chunkRate(0)
     , _mixLeft(chunkCapacity)
     , _mixRight(chunkCapacity)
+    , _zeros(chunkCapacity, 0.0f)
     , _tail(false)
     , _ending(false)
     , _badRate(0)
-    , _follower(static_cast<double>(chunkCapacity) / outputRate)
+    , _stageSection(-1)
+    , _zerosLeft(0)
+    , _stagedLeft(0)
+    , _starvedSeen(0)
+    , _estimatedSerial(0)
+    , _follower(periodSeconds)
+    , _cushion(periodSeconds)
     , _variable(false)
-    , _linkSection(-1)
-    , _linkFrames(0)
 {
+    _input.setArrivalListener([this](const OggInput::Newest& page) { arrived(page); });
 }
 
 AudioDec::~AudioDec()
@@ -90,15 +104,20 @@ AudioDec::~AudioDec()
     close();
 }
 
-void AudioDec::init(Net* net, AudioIO* aio)
+void AudioDec::init(Net* net, Audio::Sink* sink)
 {
     close();
-    if (!net || !aio)
+    if (!net || !sink)
         throw Utils::AdError();
     _net = net;
-    _aio = aio;
+    _sink = sink;
     _section = 0;
-    _follower = Utils::ClockFollower(static_cast<double>(aio->bufSize()) / outputRate);
+    const double period = static_cast<double>(sink->bufSize()) / outputRate;
+    _follower = Audio::ClockFollower(period);
+    _cushion = Audio::Cushion(period);
+    _estimator.reset();
+    _ledger.reset();
+    _starvedSeen = sink->deviceClock().starvedFrames;
     _input.reset(net);
 
     ov_callbacks callbacks;
@@ -117,7 +136,7 @@ void AudioDec::init(Net* net, AudioIO* aio)
     ov_clear(_vf.get());
     const bool foreign = _input.foreign();
     _net = nullptr;
-    _aio = nullptr;
+    _sink = nullptr;
     _input.reset(nullptr);
     switch (r) {
     case OV_EREAD:
@@ -140,47 +159,53 @@ void AudioDec::decode()
         throw Utils::AdReadError();
     }
 
-    const int total = _aio->bufSize();
+    const int total = _sink->bufSize();
     int filled = 0;
     while (filled < total) {
         if (_tail) {
             filled += playTail(filled, total - filled);
+        } else if (_chunkFrames > 0) {
+            filled += playChunk(filled, total - filled);
+        } else if (loadPending()) {
+            continue;
         } else if (_ending) {
             _ending = false;
             playPartial(filled);
-            // Whatever waited is gone; what comes next settles anew.
-            _follower.reset();
-            useSpeed(1.0);
             throw Utils::AdReadError();
-        } else if (_chunkFrames == 0) {
-            readChunk(total - filled);
         } else {
-            filled += playChunk(filled, total - filled);
+            readChunk(filled, total - filled);
         }
     }
-    _aio->trigger([this](std::chrono::steady_clock::time_point until) { _input.takeUntil(until); });
+    _sink->trigger([this](Audio::Sink::Clock::time_point until) { _input.takeUntil(until); });
     _input.drain();
-    followClock();
+    afterHandOver();
 }
 
 // Decodes the next frames into _chunk, or notes why there are none.
-void AudioDec::readChunk(int room)
+void AudioDec::readChunk(int filled, int room)
 {
+    if (_stage.active() && _stage.frames() > Audio::HoleStage::capacity - chunkCapacity) {
+        releaseStage(0, filled); // no place came: play it as it is
+        return;
+    }
     int want = room;
     if (_resampler.active())
         want = static_cast<int>(room * _resampler.inRate() * _resampler.speed() / Resampler::outputRate) + 1;
     float** pcm = nullptr;
     const long r = ov_read_float(_vf.get(), &pcm, std::min(want, chunkCapacity), &_section);
     if (r > 0) {
-        if (_section != _linkSection)
-            _linkFrames = 0;
-        _linkSection = _section;
-        _linkFrames += r;
-        takeChunk(pcm, static_cast<int>(r));
+        if (_stage.active())
+            stage(pcm, static_cast<int>(r), filled);
+        else
+            takeChunk(pcm, static_cast<int>(r));
         return;
     }
     if (r == OV_HOLE || r == OV_EBADLINK) {
         std::printf("vorbisDecoder: %s\n", r == OV_HOLE ? "OV_HOLE" : "OV_EBADLINK");
+        if (r == OV_HOLE && !_stage.active()) {
+            _stage.begin(ov_pcm_tell(_vf.get()));
+            _stageSection = _section;
+        }
         return;
     }
     const char* name = r == 0 ? "EOF" : codeName(r);
@@ -188,6 +213,8 @@ void AudioDec::readChunk(int room)
         std::printf("vorbisDecoder: %s\n", name);
     else
         std::printf("vorbisDecoder: error %ld\n", r);
+    if (_stage.active())
+        releaseStage(0, filled);
     // At the end of a link the resampler's last frames belong to it; after
     // a stall they still have their continuation coming.
     _ending = true;
@@ -195,23 +222,30 @@ void AudioDec::readChunk(int room)
     _chunkRate = 0;
 }
 
-// Makes stereo of the library's arrays: mono is played on both sides,
-// more channels are folded down.
-void AudioDec::takeChunk(float** pcm, int frames)
+// Stereo of the library's arrays: mono is played on both sides, more
+// channels are folded down.
+void AudioDec::stereo(float** pcm, int frames, float*& left, float*& right)
 {
     const vorbis_info* vi = ov_info(_vf.get(), -1);
     const int channels = vi ? vi->channels : 0;
     if (channels == 1 || channels == 2) {
-        _chunk[0] = pcm[0];
-        _chunk[1] = pcm[channels - 1];
-    } else {
-        if (_downmix.channels() != channels)
-            _downmix = Utils::Downmix(channels);
-        _downmix.mix(pcm, frames, _mixLeft.data(), _mixRight.data());
-        _chunk[0] = _mixLeft.data();
-        _chunk[1] = _mixRight.data();
+        left = pcm[0];
+        right = pcm[channels - 1];
+        return;
     }
+    if (_downmix.channels() != channels)
+        _downmix = Utils::Downmix(channels);
+    _downmix.mix(pcm, frames, _mixLeft.data(), _mixRight.data());
+    left = _mixLeft.data();
+    right = _mixRight.data();
+}
+
+void AudioDec::takeChunk(float** pcm, int frames)
+{
+    stereo(pcm, frames, _chunk[0], _chunk[1]);
     _chunkFrames = frames;
+    _chunkIsStream = true;
+    const vorbis_info* vi = ov_info(_vf.get(), -1);
     useRate(vi ? vi->rate : 0);
 }
 
@@ -233,6 +267,27 @@ void AudioDec::useRate(long rate)
         startResampling(rate);
 }
 
+// The silence of lost audio first, then what was decoded after the hole.
+bool AudioDec::loadPending()
+{
+    if (_zerosLeft > 0) {
+        _chunk[0] = _chunk[1] = _zeros.data();
+        _chunkFrames = static_cast<int>(std::min<int64_t>(_zerosLeft, chunkCapacity));
+        _chunkIsStream = false;
+        _zerosLeft -= _chunkFrames;
+        return true;
+    }
+    if (_stagedLeft > 0) {
+        _chunk[0] = _stage.channel(0) + (_stage.frames() - _stagedLeft);
+        _chunk[1] = _stage.channel(1) + (_stage.frames() - _stagedLeft);
+        _chunkFrames = _stagedLeft;
+        _chunkIsStream = true;
+        _stagedLeft = 0;
+        return true;
+    }
+    return false;
+}
+
 // A link at the output's rate is copied untouched, unless the sender's
 // clock is being followed.
 void AudioDec::startResampling(long rate)
@@ -245,34 +300,37 @@ void AudioDec::startResampling(long rate)
 
 int AudioDec::playChunk(int offset, int room)
 {
+    int written = 0;
     if (!_resampler.active()) {
-        const int n = std::min(_chunkFrames, room);
-        _aio->write(_chunk, offset, n);
-        _chunk[0] += n;
-        _chunk[1] += n;
-        _chunkFrames -= n;
-        return n;
+        written = std::min(_chunkFrames, room);
+        _sink->write(_chunk, offset, written);
+        _chunk[0] += written;
+        _chunk[1] += written;
+        _chunkFrames -= written;
+    } else {
+        size_t used = 0;
+        written = static_cast<int>(_resampler.process(_chunk, static_cast<size_t>(_chunkFrames), used,
+                                                      _sink->frameData(offset), static_cast<size_t>(room)));
+        if (written == 0 && used == 0)
+            used = static_cast<size_t>(_chunkFrames); // taken by neither side: never spin on it
+        _chunk[0] += used;
+        _chunk[1] += used;
+        _chunkFrames -= static_cast<int>(used);
     }
-    size_t used = 0;
-    const size_t n = _resampler.process(_chunk, static_cast<size_t>(_chunkFrames), used,
-                                        _aio->frameData(offset), static_cast<size_t>(room));
-    if (n == 0 && used == 0) {
-        _chunkFrames = 0; // taken by neither side: never spin on it
-        return 0;
-    }
-    _chunk[0] += used;
-    _chunk[1] += used;
-    _chunkFrames -= static_cast<int>(used);
-    return static_cast<int>(n);
+    if (_chunkIsStream)
+        _ledger.played(written);
+    return written;
 }
 
 // The last frames of the previous rate; once they are out, the resampler
 // is set up for the frames waiting in _chunk, if any.
 int AudioDec::playTail(int offset, int room)
 {
-    const size_t n = _resampler.flush(_aio->frameData(offset), static_cast<size_t>(room));
-    if (n > 0)
+    const size_t n = _resampler.flush(_sink->frameData(offset), static_cast<size_t>(room));
+    if (n > 0) {
+        _ledger.played(static_cast<int64_t>(n));
         return static_cast<int>(n);
+    }
     _tail = false;
     startResampling(_chunkRate);
     _resampler.setSpeed(_follower.speed(), 0);
@@ -285,8 +343,50 @@ void AudioDec::playPartial(int filled)
 {
     if (filled == 0)
         return;
-    _aio->silence(filled, _aio->bufSize() - filled);
-    _aio->trigger();
+    const int rest = _sink->bufSize() - filled;
+    _sink->silence(filled, rest);
+    _sink->trigger();
+    _ledger.starved(rest);
+    afterHandOver();
+}
+
+// Frames decoded after a hole wait until the library knows their place
+// again, which it does once it has decoded the packet that ends a page.
+void AudioDec::stage(float** pcm, int frames, int filled)
+{
+    float* left = nullptr;
+    float* right = nullptr;
+    stereo(pcm, frames, left, right);
+    _stage.add(left, right, frames);
+    if (_section != _stageSection) {
+        releaseStage(0, filled); // a new link: nothing of the old one is missing
+        return;
+    }
+    if (_vf->vd.granulepos == -1)
+        return;
+    const int64_t first = ov_pcm_tell(_vf.get()) - _stage.frames();
+    releaseStage(first - _stage.holeAt(), filled);
+}
+
+// What was staged plays next, after silence for `missingFrames` of the
+// link (less what the device already played as silence meanwhile), with a
+// fade on each side of it.
+void AudioDec::releaseStage(int64_t missingFrames, int filled)
+{
+    const vorbis_info* vi = ov_info(_vf.get(), -1);
+    const double rate = vi && vi->rate > 0 ? static_cast<double>(vi->rate) : outputRate;
+    const double toOutput = outputRate / rate / _follower.speed();
+    if (missingFrames > 0 && missingFrames < maxMissingSeconds * rate) {
+        const auto silence = _ledger.missing(std::llround(static_cast<double>(missingFrames) * toOutput));
+        _zerosLeft = std::llround(static_cast<double>(silence) / toOutput);
+        if (silence > 0 && filled > 0)
+            Audio::fadeOutBefore(_sink->frameData(filled), std::min(filled, int(fadeSeconds * outputRate)));
+    }
+    if (_ledger.silenceSinceAudio() > 0 || _zerosLeft > 0)
+        _stage.fadeIn(static_cast<int>(fadeSeconds * rate));
+    _stagedLeft = _stage.frames();
+    _stage.clear();
+    useRate(vi ? vi->rate : 0); // a hole at a link's start: its rate is not set up yet
 }
 
 bool AudioDec::isInitialized() const
@@ -300,7 +400,7 @@ void AudioDec::close()
         ov_clear(_vf.get());
     _initialized = false;
     _net = nullptr;
-    _aio = nullptr;
+    _sink = nullptr;
     _input.reset(nullptr);
     forgetFrames();
 }
@@ -310,49 +410,82 @@ void AudioDec::setStopCheck(std::function<bool()> stopRequested)
     _input.setStopCheck(std::move(stopRequested));
 }
 
-// Called once per output buffer, after the hand-over: what waits now sets
-// the speed of the next buffer.
-void AudioDec::followClock()
+AudioDec::Report AudioDec::report() const
 {
-    double seconds = 0;
-    if (waiting(seconds)) {
-        _follower.observe(seconds);
-        if (_follower.outOfRange())
-            Utils::printErr(
-                "vorbisDecoder: the sender's clock differs from the sound device's by more than 0.5 %;"
-                " playing it as it comes\n");
-    }
-    useSpeed(_follower.speed());
+    Report r;
+    r.gaps = _ledger.totals();
+    r.slowest = _follower.slowest();
+    r.fastest = _follower.fastest();
+    return r;
 }
 
-// What waits ahead of the device, in seconds: the audio that has arrived
-// and is not decoded yet, the frames decoded and not played, and the
-// buffer the device took last. Granule positions make the first exact in
-// audio time whatever the bit rate. It is counted from where the newest
-// page starts, and the time since that page came is added: so counted, it
-// neither jumps by a page's length when one arrives nor changes with the
-// length of pages, and what is left moves only with the two clocks.
-// Unknown (false) early in a link and once the newest page ends the link
-// or belongs to the next one.
-bool AudioDec::waiting(double& seconds) const
+// Called by the input as each page with a granule position arrives, on
+// the decoding thread: when it came by the device's clock, against where
+// its audio lies in its link.
+void AudioDec::arrived(const OggInput::Newest& page)
 {
-    if (!_initialized)
-        return false;
+    if (!_initialized || !_sink)
+        return;
+    const vorbis_info* vi = ov_info(_vf.get(), -1);
+    // Pages of a link not decoded yet: its rate is not known.
+    if (!vi || vi->rate <= 0 || page.serial != static_cast<uint32_t>(ov_serialnumber(_vf.get(), -1)))
+        return;
+    if (page.serial != _estimatedSerial) {
+        _estimator.restart();
+        _estimatedSerial = page.serial;
+    }
+    const double rate = static_cast<double>(vi->rate);
+    const double start = page.start >= 0 ? static_cast<double>(page.start) / rate : -1.0;
+    _estimator.observe(deviceSeconds(page.taken), start, static_cast<double>(page.granule) / rate);
+}
+
+double AudioDec::deviceSeconds(Audio::Sink::Clock::time_point t) const
+{
+    const Audio::Sink::DeviceClock clock = _sink->deviceClock();
+    const double since = std::chrono::duration<double>(t - clock.askedAt).count();
+    return static_cast<double>(clock.frames) / outputRate + std::min(since, deviceSilentLimitSeconds);
+}
+
+// Seconds of the stream that have arrived and wait ahead of the device:
+// not decoded yet, decoded and not played, and the buffer just handed over.
+double AudioDec::heldSeconds() const
+{
     const OggInput::Newest& newest = _input.newest();
     const vorbis_info* vi = ov_info(_vf.get(), -1);
-    if (!vi || vi->rate <= 0 || !newest.known || newest.ends
-        || newest.serial != static_cast<uint32_t>(ov_serialnumber(_vf.get(), -1))
-        || _linkFrames < unmeasuredLinkSeconds * vi->rate)
-        return false;
-    const ogg_int64_t position = ov_pcm_tell(_vf.get());
-    if (position < 0 || newest.start < 0)
-        return false;
-    const double linkFrames = static_cast<double>(newest.start - position) + _chunkFrames;
-    const std::chrono::duration<double> sinceNewest = std::chrono::steady_clock::now() - newest.taken;
-    seconds = linkFrames / static_cast<double>(vi->rate)
-              + (_resampler.delayFrames() + _aio->bufSize()) / static_cast<double>(outputRate)
-              + sinceNewest.count();
-    return true;
+    if (!vi || vi->rate <= 0 || !newest.known)
+        return 0;
+    if (newest.serial != static_cast<uint32_t>(ov_serialnumber(_vf.get(), -1)))
+        return maxCushionWaitSeconds; // the next link is arriving already
+    const double pending = static_cast<double>(newest.granule - ov_pcm_tell(_vf.get()) + _chunkFrames);
+    return pending / static_cast<double>(vi->rate) + static_cast<double>(_sink->bufSize()) / outputRate;
+}
+
+// Once per buffer handed over: what the device played as silence meanwhile,
+// and the speed of the next buffer.
+void AudioDec::afterHandOver()
+{
+    const int64_t starved = _sink->deviceClock().starvedFrames;
+    if (starved > _starvedSeen) {
+        _ledger.starved(starved - _starvedSeen);
+        keepCushion();
+    }
+    _starvedSeen = _sink->deviceClock().starvedFrames;
+    useSpeed(_follower.follow(_estimator.rate(), _estimator.uncertainty()));
+    if (_follower.outOfRange())
+        Utils::printErr("vorbisDecoder: the sender's clock differs from the sound device's by more than 0.5 %;"
+                        " playing it as it comes\n");
+}
+
+// Data came late and the device played silence: before playing on, hold
+// what the sender's pacing needs, so that this gap is the last.
+void AudioDec::keepCushion()
+{
+    const double wanted = _cushion.afterGap(_estimator.lateness());
+    const auto deadline = Audio::Sink::Clock::now()
+                          + std::chrono::duration_cast<Audio::Sink::Clock::duration>(
+                              std::chrono::duration<double>(std::min(wanted, maxCushionWaitSeconds)));
+    while (heldSeconds() < wanted && Audio::Sink::Clock::now() < deadline && !_input.stopRequested())
+        _input.takeUntil(std::min(deadline, Audio::Sink::Clock::now() + cushionStep));
 }
 
 // Once the speed leaves 1, the rest of the run goes through a variable
@@ -368,7 +501,7 @@ void AudioDec::useSpeed(double speed)
             startResampling(_chunkRate != 0 ? _chunkRate : outputRate);
     }
     if (_resampler.variable())
-        _resampler.setSpeed(speed, static_cast<size_t>(_aio->bufSize()));
+        _resampler.setSpeed(speed, static_cast<size_t>(_sink->bufSize()));
 }
 
 void AudioDec::forgetFrames()
@@ -380,8 +513,9 @@ void AudioDec::forgetFrames()
     _badRate = 0;
     _resampler.stop();
     _variable = false;
-    _linkSection = -1;
-    _linkFrames = 0;
+    _stage.clear();
+    _zerosLeft = 0;
+    _stagedLeft = 0;
 }
 
 // Called by the library on the decoding thread, inside ov_open_callbacks

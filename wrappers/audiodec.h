@@ -1,6 +1,11 @@
 #pragma once
 
-#include "utils/clock_follower.h"
+#include "audio/clock_follower.h"
+#include "audio/cushion.h"
+#include "audio/gap_ledger.h"
+#include "audio/hole_stage.h"
+#include "audio/rate_estimator.h"
+#include "audio/sink.h"
 #include "utils/downmix.h"
 #include "wrappers/ogg_input.h"
 #include "wrappers/resampler.h"
@@ -15,23 +20,34 @@ struct OggVorbis_File;
 
 namespace Wrappers {
 
-class AudioIO;
 class Net;
 
-// Decodes an Ogg Vorbis stream read from a Net into full buffers of an
-// AudioIO: 44100 Hz stereo whatever the rate and channel count of each
-// link. Used by one thread.
+// Decodes an Ogg Vorbis stream read from a Net into full buffers of a
+// sink: 44100 Hz stereo whatever the rate and channel count of each link,
+// at the speed of the sender's clock, with lost audio played as silence of
+// its own length. Used by one thread.
 class AudioDec {
 public:
+    // What a run played, for the line at its end.
+    struct Report {
+        Audio::GapLedger::Totals gaps;
+        double slowest = 1.0; // the speed's range
+        double fastest = 1.0;
+        unsigned long pagesLost = 0; // by their sequence numbers
+        unsigned long pagesRefused = 0;
+        unsigned long duplicates = 0; // datagrams or pages dropped as repeats
+        unsigned long reordered = 0;  // datagrams or pages put back in order
+    };
+
     AudioDec();
     ~AudioDec();
     AudioDec(const AudioDec&) = delete;
     AudioDec& operator=(const AudioDec&) = delete;
 
     // Opens the stream; throws Utils::AdReadError, Utils::AdDataError or
-    // Utils::AdError. net and aio must outlive the opening.
-    void init(Net* net, AudioIO* aio);
-    // Decodes one full buffer and triggers the output. When the stream
+    // Utils::AdError. net and sink must outlive the opening.
+    void init(Net* net, Audio::Sink* sink);
+    // Decodes one full buffer and triggers the sink. When the stream
     // stalls or ends, the frames decoded so far are completed with silence
     // and triggered, and Utils::AdReadError is thrown.
     void decode();
@@ -41,6 +57,9 @@ public:
     // Asked while a read waits for the network (see OggInput): opening and
     // decoding give up soon after it says true.
     void setStopCheck(std::function<bool()> stopRequested);
+    // Since the latest init().
+    Report report() const;
+    const OggInput& input() const { return _input; }
 
     static size_t cbRead(void* ptr, size_t size, size_t nmemb, void* datasource);
     static int cbSeek(void* datasource, int64_t offset, int whence);
@@ -49,15 +68,22 @@ public:
 
 private:
     void forgetFrames();
-    void readChunk(int room);
+    void readChunk(int filled, int room);
+    void stereo(float** pcm, int frames, float*& left, float*& right);
     void takeChunk(float** pcm, int frames);
     void useRate(long rate);
+    bool loadPending();
     int playChunk(int offset, int room);
     int playTail(int offset, int room);
     void playPartial(int filled);
     void startResampling(long rate);
-    void followClock();
-    bool waiting(double& seconds) const;
+    void stage(float** pcm, int frames, int filled);
+    void releaseStage(int64_t missingFrames, int filled);
+    void arrived(const OggInput::Newest& page);
+    double deviceSeconds(Audio::Sink::Clock::time_point t) const;
+    double heldSeconds() const;
+    void afterHandOver();
+    void keepCushion();
     void useSpeed(double speed);
 
     // The library's stream state, allocated once with the decoder so that
@@ -65,27 +91,38 @@ private:
     std::unique_ptr<OggVorbis_File> _vf;
     int _section;
     Net* _net;
-    AudioIO* _aio;
+    Audio::Sink* _sink;
     bool _initialized;
     OggInput _input;
 
-    // Decoded frames not played yet, as stereo: the library's own arrays
-    // (valid until its next call) or _mixLeft/_mixRight for a downmix.
+    // Frames to play next, as stereo: the library's own arrays (valid until
+    // its next call), _mixLeft/_mixRight for a downmix, the staged frames
+    // after a hole, or _zeros for the silence of lost audio.
     float* _chunk[2];
     int _chunkFrames;
+    bool _chunkIsStream; // not silence of our own
     long _chunkRate;
     Utils::Downmix _downmix;
-    std::vector<float> _mixLeft, _mixRight;
+    std::vector<float> _mixLeft, _mixRight, _zeros;
     Resampler _resampler;
     bool _tail;    // the resampler still holds the end of the previous rate's frames
     bool _ending;  // the stream stalled or ended: play what is decoded, then report
     long _badRate; // a rate that cannot be played, reported once
 
-    // Following the sender's clock: see Utils::ClockFollower.
-    Utils::ClockFollower _follower;
-    bool _variable;   // the speed has left 1 in this run: resample at a variable ratio
-    int _linkSection; // the link being decoded, as the library numbers it
-    long _linkFrames; // frames decoded of it so far
+    // Holes: what was decoded after one waits until its place is known.
+    Audio::HoleStage _stage;
+    int _stageSection;     // the link the hole was in
+    int64_t _zerosLeft;    // frames of silence to play before the staged ones
+    int _stagedLeft;       // staged frames not played yet
+    Audio::GapLedger _ledger;
+    int64_t _starvedSeen;  // the sink's starved frames at the last look
+
+    // Following the sender's clock and keeping what its pacing needs.
+    Audio::RateEstimator _estimator;
+    uint32_t _estimatedSerial; // the link the estimator's points belong to
+    Audio::ClockFollower _follower;
+    Audio::Cushion _cushion;
+    bool _variable; // the speed has left 1 in this run: resample at a variable ratio
 };
 
 } // namespace Wrappers

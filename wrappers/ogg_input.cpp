@@ -163,6 +163,8 @@ void OggInput::noteNewest(int64_t granule, uint32_t serial, bool ends,
     _newest.serial = serial;
     _newest.ends = ends;
     _newest.taken = now;
+    if (_arrived && granule >= 0)
+        _arrived(_newest);
 }
 
 // Moves every whole, checked page out of the framing layer into _pages;

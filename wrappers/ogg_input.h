@@ -63,13 +63,16 @@ public:
         std::chrono::steady_clock::time_point taken; // when it came off the socket
     };
     const Newest& newest() const { return _newest; }
+    // Told of every accepted page that carries a granule position, as it
+    // comes off the socket, on the decoding thread.
+    void setArrivalListener(std::function<void(const Newest&)> listener) { _arrived = std::move(listener); }
+    bool stopRequested() const { return _stopRequested && _stopRequested(); }
 
 private:
     struct Sync; // libogg's framing state
 
     bool receive(int timeoutMs);
     bool take(int timeoutMs);
-    bool stopRequested() const { return _stopRequested && _stopRequested(); }
     void takePages();
     void noteNewest(int64_t granule, uint32_t serial, bool ends, std::chrono::steady_clock::time_point now);
 
@@ -86,6 +89,7 @@ private:
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout
     Newest _newest;
+    std::function<void(const Newest&)> _arrived;
 };
 
 } // namespace Wrappers
