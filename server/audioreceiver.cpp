@@ -64,6 +64,7 @@ void AudioReceiver::threadMain()
     Utils::printOut("bruker port " + std::to_string(audioPort) + "\n");
     _controller = _serverCmd->controller();
     _opened = false;
+    _report.reset();
     _startAgain = true;
     for (int left = attempts; left >= 1 && mayAttempt(); --left) {
         if (attempt() == Outcome::Stopped || checkStop())
@@ -108,7 +109,9 @@ AudioReceiver::Outcome AudioReceiver::attempt()
         return Outcome::Failed;
     }
     _opened = true;
-    return play();
+    const Outcome outcome = play();
+    _report.add(_dec.report());
+    return outcome;
 }
 
 bool AudioReceiver::openNet()
@@ -174,6 +177,8 @@ AudioReceiver::Outcome AudioReceiver::play()
 // output, then the UDP port.
 void AudioReceiver::endRun()
 {
+    if (!_report.empty())
+        Utils::printErr(_report.line());
     _dec.close();
     _output.reset();
     if (_net) {

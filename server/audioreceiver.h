@@ -6,6 +6,7 @@
 #include "wrappers/sdl_thread.h"
 #include "wrappers/sdl_timer.h"
 
+#include "server/run_report.h"
 #include "server/servercmd.h"
 
 #include <atomic>
@@ -66,6 +67,7 @@ private:
     std::unique_ptr<Wrappers::Net> _net;
     std::unique_ptr<Wrappers::AudioIO> _output;
     bool _opened = false;       // an attempt of this run opened the stream
+    RunReport _report;
     std::vector<char> _scratch; // datagrams thrown away
 };
 
