@@ -26,8 +26,10 @@ public:
     bool add(const float* left, const float* right, int frames);
     // What follows silence fades in over its first `frames` frames.
     void fadeIn(int frames);
-    // The staged frames, per channel; valid until begin() or add().
+    // The staged frames, per channel; they stay valid after clear(), until
+    // the next add().
     float* channel(int c) { return c == 0 ? _left.data() : _right.data(); }
+    // Ends the staging; frames() is 0 afterwards.
     void clear();
 
 private:

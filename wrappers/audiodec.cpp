@@ -278,8 +278,8 @@ bool AudioDec::loadPending()
         return true;
     }
     if (_stagedLeft > 0) {
-        _chunk[0] = _stage.channel(0) + (_stage.frames() - _stagedLeft);
-        _chunk[1] = _stage.channel(1) + (_stage.frames() - _stagedLeft);
+        _chunk[0] = _stage.channel(0);
+        _chunk[1] = _stage.channel(1);
         _chunkFrames = _stagedLeft;
         _chunkIsStream = true;
         _stagedLeft = 0;
