@@ -37,7 +37,16 @@ float testSignal(const OggParams& params, int ch, long i)
     double gain = 1.0;
     if (params.markerSeconds > 0 && std::fmod(t, params.markerSeconds) < 0.010)
         gain = markerGain;
-    return float(gain * params.amplitude * std::sin(2.0 * pi * phase));
+    double noise = 0;
+    if (params.noise > 0) {
+        // A hash of the sample's place, so that every call gives the same.
+        uint32_t x = uint32_t(i) * 2654435761u ^ uint32_t(ch + 1) * 40503u;
+        x ^= x >> 15;
+        x *= 2246822519u;
+        x ^= x >> 13;
+        noise = params.noise * (double(x) / 2147483648.0 - 1.0);
+    }
+    return float(gain * params.amplitude * std::sin(2.0 * pi * phase) + noise);
 }
 
 Bytes encodeOgg(const OggParams& params)

@@ -25,6 +25,10 @@ struct OggParams {
     // first 10 ms of each period: marks whose place in a recording tells
     // when each part of the stream was played (see markers.h).
     double markerSeconds = 0;
+    // White noise of this amplitude under the tones, for a bit rate and
+    // page lengths like music's (a pure tone needs few bits: its pages last
+    // a second or more). The same each time.
+    float noise = 0;
 };
 
 constexpr float markerGain = 3.5f;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "audio/sink.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace TestHelpers {
+
+// A sink that keeps what the decoder hands over instead of playing it: each
+// buffer is appended to frames() at trigger(), and the device's clock moves
+// on by one buffer. No time passes: `meanwhile` is called with a moment
+// already past. Starving the device (a late buffer) is the test's to say.
+class RecordingSink : public Audio::Sink {
+public:
+    explicit RecordingSink(int framesPerBuffer = 8192);
+
+    int bufSize() const override { return _frames; }
+    float* frameData(int offset) override;
+    void trigger(const Meanwhile& meanwhile = {}) override;
+    DeviceClock deviceClock() const override { return _clock; }
+
+    // The device played `frames` of silence for want of a buffer before
+    // the next one; they are in the recording too.
+    void starve(int frames);
+    // Interleaved stereo, every buffer handed over and every silence starved.
+    const std::vector<float>& recording() const { return _recording; }
+    int triggers() const { return _triggers; }
+
+private:
+    int _frames;
+    std::vector<float> _buffer;
+    std::vector<float> _recording;
+    DeviceClock _clock;
+    int _triggers = 0;
+};
+
+} // namespace TestHelpers
