@@ -27,6 +27,7 @@
 // 8888/6666: run it alone in a network namespace of its own,
 //   unshare -n sh -c 'ip link set lo up; scripts/bench.sh receiver_cost'
 #include "support/bare_stream.h"
+#include "support/gstreamer_peer.h"
 #include "support/marker_latency.h"
 #include "support/sleep_loop.h"
 #include "support/thread_stats.h"
@@ -61,11 +62,9 @@ using TestHelpers::ChildProcess;
 
 namespace {
 
-const char* const gstLaunch = "/usr/bin/gst-launch-1.0";
 constexpr int audioPort = 6666;
 constexpr int controlPort = 8888;
-// The GStreamer pipeline's port, beside the receiver's.
-constexpr int gstPort = 6667;
+constexpr int gstPort = Bench::GStreamerPeer::port;
 // Stream time played before a round's measurement starts, and after it.
 constexpr auto settleTime = 6s;
 constexpr auto tailTime = 2s;
@@ -319,65 +318,6 @@ Round roundOf(const Bench::ProcessStats& before, const Bench::ProcessStats& afte
     return Round{after.cpuMsSince(before) / elapsed, wakeUps(before, after) / elapsed};
 }
 
-// A null sink of the sound server's for the GStreamer pipeline alone. On
-// the receiver's sink the two streams would set the sink's pace together,
-// and the pipeline would wake half as often as it does when it plays alone.
-class SecondSink {
-public:
-    SecondSink()
-    {
-        const std::string load = std::string("pactl load-module module-null-sink sink_name=") + name
-                                 + " rate=44100 channels=2 format=float32le norewinds=1";
-        FILE* out = popen(load.c_str(), "r");
-        if (out && std::fscanf(out, "%d", &_module) != 1)
-            _module = -1;
-        if (out)
-            pclose(out);
-    }
-    ~SecondSink()
-    {
-        if (_module >= 0 && std::system(("pactl unload-module " + std::to_string(_module)).c_str()) != 0)
-            std::fprintf(stderr, "the second null sink stays loaded: module %d\n", _module);
-    }
-    SecondSink(const SecondSink&) = delete;
-    SecondSink& operator=(const SecondSink&) = delete;
-
-    bool loaded() const { return _module >= 0; }
-
-    static constexpr const char* name = "veldrane_bench_gstreamer";
-
-private:
-    int _module = -1;
-};
-
-// The GStreamer pipeline that (c) compares with, listening on its own port
-// and playing on its own sink.
-class GStreamerPeer {
-public:
-    GStreamerPeer()
-        : _gst(gstLaunch, {"-q", "udpsrc", "port=" + std::to_string(gstPort), "caps=application/ogg", "!",
-                           "oggdemux", "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!",
-                           "pulsesink", std::string("device=") + SecondSink::name})
-    {
-    }
-    ~GStreamerPeer()
-    {
-        _gst.terminate();
-        TestHelpers::waitFor([] { return TestHelpers::portFree(gstPort); }, 5s);
-    }
-    GStreamerPeer(const GStreamerPeer&) = delete;
-    GStreamerPeer& operator=(const GStreamerPeer&) = delete;
-
-    bool listening() const
-    {
-        return TestHelpers::waitFor([] { return !TestHelpers::portFree(gstPort); }, 10s);
-    }
-    pid_t pid() const { return _gst.pid(); }
-
-private:
-    ChildProcess _gst;
-};
-
 // One round of (c): the receiver and the pipeline play the same stream at
 // the same time, each from a sender of its own, and are measured over the
 // same window, so that a busy moment of the machine weighs on both alike.
@@ -385,7 +325,7 @@ bool playRound(ChildProcess& veldrane, const Bench::ProcessStats& idle, const st
                double secs, bool show, Round& own, Round& gst)
 {
     Controller controller(veldrane);
-    GStreamerPeer peer;
+    Bench::GStreamerPeer peer;
     if (!peer.listening() || !controller.connect() || !controller.start()) {
         std::printf("    the round did not start\n");
         return false;
@@ -452,7 +392,7 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
     params.seconds = seconds(settleTime + tailTime) + secs;
     const std::vector<Bytes> stream = TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024);
     std::vector<double> own, gst, ratio, ownWake, gstWake;
-    const SecondSink sink;
+    const Bench::SecondSink sink;
     if (!sink.loaded()) {
         std::printf("(c) the sound server would not load a second null sink\n");
         return;

@@ -4,8 +4,8 @@
 
 namespace TestHelpers {
 
-RecordingSink::RecordingSink(int framesPerBuffer)
-    : _frames(framesPerBuffer), _buffer(static_cast<std::size_t>(framesPerBuffer) * 2, 0.0f)
+RecordingSink::RecordingSink(int framesPerBuffer, bool keep)
+    : _frames(framesPerBuffer), _keep(keep), _buffer(static_cast<std::size_t>(framesPerBuffer) * 2, 0.0f)
 {
     _clock.askedAt = Clock::now();
 }
@@ -17,7 +17,8 @@ float* RecordingSink::frameData(int offset)
 
 void RecordingSink::trigger(const Meanwhile& meanwhile)
 {
-    _recording.insert(_recording.end(), _buffer.begin(), _buffer.end());
+    if (_keep)
+        _recording.insert(_recording.end(), _buffer.begin(), _buffer.end());
     _clock.frames += _frames;
     _clock.askedAt = Clock::now();
     ++_triggers;
@@ -27,7 +28,8 @@ void RecordingSink::trigger(const Meanwhile& meanwhile)
 
 void RecordingSink::starve(int frames)
 {
-    _recording.insert(_recording.end(), static_cast<std::size_t>(frames) * 2, 0.0f);
+    if (_keep)
+        _recording.insert(_recording.end(), static_cast<std::size_t>(frames) * 2, 0.0f);
     _clock.frames += frames;
     _clock.starvedFrames += frames;
 }

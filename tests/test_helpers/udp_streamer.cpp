@@ -81,7 +81,13 @@ UdpStreamer::UdpStreamer(int port, std::vector<Bytes> datagrams, Options options
 {
     if (_options.atEnd)
         _options.lead = std::chrono::milliseconds(0);
-    schedule(_options.atEnd ? soundEndTimes(_datagrams, _options.rate) : soundTimes(_datagrams, _options.rate));
+    const std::vector<double> ends = soundEndTimes(_datagrams, _options.rate);
+    std::vector<double> due = _options.atEnd ? ends : soundTimes(_datagrams, _options.rate);
+    for (std::size_t i = 0; i < due.size(); ++i) {
+        if (ends[i] > 0) // holds a byte of audio
+            due[i] += _options.audioLater;
+    }
+    schedule(due);
     _thread = std::thread([this] { run(); });
 }
 
@@ -91,14 +97,20 @@ void UdpStreamer::schedule(const std::vector<double>& due)
 {
     std::mt19937 random(_options.seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto within = [](double t, double from, double length) {
+        return from >= 0 && t >= from && t < from + length;
+    };
     for (std::size_t i = 0; i < _datagrams.size(); ++i) {
-        if (unit(random) < _options.loss) {
+        if (unit(random) < _options.loss || within(due[i], _options.dropAt, _options.dropSeconds)) {
             _lost.push_back(i);
             continue;
         }
-        _slots.push_back(Slot{i, due[i]});
+        const double at = within(due[i], _options.holdAt, _options.holdSeconds)
+                              ? _options.holdAt + _options.holdSeconds
+                              : due[i];
+        _slots.push_back(Slot{i, at});
         if (unit(random) < _options.duplicate)
-            _slots.push_back(Slot{i, due[i]});
+            _slots.push_back(Slot{i, at});
     }
     for (std::size_t k = 0; k + 1 < _slots.size(); ++k) {
         if (unit(random) < _options.swap) {

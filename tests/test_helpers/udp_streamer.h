@@ -34,6 +34,16 @@ public:
         double duplicate = 0;
         double swap = 0;
         unsigned seed = 1;
+        // The network drops everything due from dropAt on for dropSeconds.
+        double dropAt = -1;
+        double dropSeconds = 0;
+        // The sender holds what is due from holdAt on for holdSeconds, then
+        // sends it at once and goes on on time.
+        double holdAt = -1;
+        double holdSeconds = 0;
+        // The first page of audio, and all after it, leave this much later
+        // than the header pages.
+        double audioLater = 0;
     };
 
     UdpStreamer(int port, std::vector<Bytes> datagrams, Options options);
