@@ -91,6 +91,7 @@ AudioDec::AudioDec()
     , _zerosLeft(0)
     , _stagedLeft(0)
     , _starvedSeen(0)
+    , _gapSeen(false)
     , _estimatedSerial(0)
     , _follower(periodSeconds)
     , _cushion(periodSeconds)
@@ -118,6 +119,7 @@ void AudioDec::init(Net* net, Audio::Sink* sink)
     _estimator.reset();
     _ledger.reset();
     _starvedSeen = sink->deviceClock().starvedFrames;
+    _gapSeen = false;
     _input.reset(net);
 
     ov_callbacks callbacks;
@@ -347,7 +349,9 @@ void AudioDec::playPartial(int filled)
     _sink->silence(filled, rest);
     _sink->trigger();
     _ledger.starved(rest);
-    afterHandOver();
+    // No cushion is kept while nothing comes: the first buffer after the
+    // stall sees what the device played as silence meanwhile and keeps it.
+    afterHandOver(false);
 }
 
 // Frames decoded after a hole wait until the library knows their place
@@ -373,6 +377,7 @@ void AudioDec::stage(float** pcm, int frames, int filled)
 // fade on each side of it.
 void AudioDec::releaseStage(int64_t missingFrames, int filled)
 {
+    noteStarvation(); // the device may have played silence for it already
     const vorbis_info* vi = ov_info(_vf.get(), -1);
     const double rate = vi && vi->rate > 0 ? static_cast<double>(vi->rate) : outputRate;
     const double toOutput = outputRate / rate / _follower.speed();
@@ -462,18 +467,29 @@ double AudioDec::heldSeconds() const
 
 // Once per buffer handed over: what the device played as silence meanwhile,
 // and the speed of the next buffer.
-void AudioDec::afterHandOver()
+void AudioDec::afterHandOver(bool flowing)
 {
-    const int64_t starved = _sink->deviceClock().starvedFrames;
-    if (starved > _starvedSeen) {
-        _ledger.starved(starved - _starvedSeen);
-        keepCushion();
+    if (flowing) {
+        noteStarvation();
+        if (_gapSeen)
+            keepCushion();
+        _gapSeen = false;
     }
-    _starvedSeen = _sink->deviceClock().starvedFrames;
     useSpeed(_follower.follow(_estimator.rate(), _estimator.uncertainty()));
     if (_follower.outOfRange())
         Utils::printErr("vorbisDecoder: the sender's clock differs from the sound device's by more than 0.5 %;"
                         " playing it as it comes\n");
+}
+
+// What the device has played as silence since the last look.
+void AudioDec::noteStarvation()
+{
+    const int64_t starved = _sink->deviceClock().starvedFrames;
+    if (starved > _starvedSeen) {
+        _ledger.starved(starved - _starvedSeen);
+        _gapSeen = true;
+    }
+    _starvedSeen = starved;
 }
 
 // Data came late and the device played silence: before playing on, hold

@@ -82,7 +82,8 @@ private:
     void arrived(const OggInput::Newest& page);
     double deviceSeconds(Audio::Sink::Clock::time_point t) const;
     double heldSeconds() const;
-    void afterHandOver();
+    void afterHandOver(bool flowing = true);
+    void noteStarvation();
     void keepCushion();
     void useSpeed(double speed);
 
@@ -116,6 +117,7 @@ private:
     int _stagedLeft;       // staged frames not played yet
     Audio::GapLedger _ledger;
     int64_t _starvedSeen;  // the sink's starved frames at the last look
+    bool _gapSeen;         // the device played silence since the last hand-over
 
     // Following the sender's clock and keeping what its pacing needs.
     Audio::RateEstimator _estimator;
