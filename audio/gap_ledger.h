@@ -28,8 +28,10 @@ public:
     // `frames` of the stream are missing before what comes next: returns
     // how many frames of silence to play for them now.
     int64_t missing(int64_t frames);
-    // Silence played since the stream's last frame.
+    // Silence played since the stream's last frame, and of it what lost
+    // audio does not explain.
     int64_t silenceSinceAudio() const { return _late + _lost; }
+    int64_t lateSinceAudio() const { return _late; }
     const Totals& totals() const { return _totals; }
 
 private:

@@ -33,8 +33,6 @@ constexpr double fadeSeconds = 0.005;
 // A jump of the stream's position beyond this is no lost audio but a
 // stream that went elsewhere: it is played on at once.
 constexpr double maxMissingSeconds = 60.0;
-// A device that has not asked for this long is not counted as playing on.
-constexpr double deviceSilentLimitSeconds = 4 * periodSeconds;
 // How long keeping the cushion may hold the decoder after a gap, at most.
 constexpr double maxCushionWaitSeconds = 3.0;
 constexpr std::chrono::milliseconds cushionStep{20};
@@ -117,6 +115,9 @@ void AudioDec::init(Net* net, Audio::Sink* sink)
     _follower = Audio::ClockFollower(period);
     _cushion = Audio::Cushion(period);
     _estimator.reset();
+    _device.reset();
+    _startedAt = Audio::Sink::Clock::now();
+    _deviceAskedAt = {};
     _ledger.reset();
     _starvedSeen = sink->deviceClock().starvedFrames;
     _gapSeen = false;
@@ -384,6 +385,8 @@ void AudioDec::releaseStage(int64_t missingFrames, int filled)
     if (missingFrames > 0 && missingFrames < maxMissingSeconds * rate) {
         const auto silence = _ledger.missing(std::llround(static_cast<double>(missingFrames) * toOutput));
         _zerosLeft = std::llround(static_cast<double>(silence) / toOutput);
+        // What the device played meanwhile was the lost audio's, not late data's.
+        _gapSeen = _gapSeen && _ledger.lateSinceAudio() > 0;
         if (silence > 0 && filled > 0)
             Audio::fadeOutBefore(_sink->frameData(filled), std::min(filled, int(fadeSeconds * outputRate)));
     }
@@ -441,14 +444,34 @@ void AudioDec::arrived(const OggInput::Newest& page)
     }
     const double rate = static_cast<double>(vi->rate);
     const double start = page.start >= 0 ? static_cast<double>(page.start) / rate : -1.0;
-    _estimator.observe(deviceSeconds(page.taken), start, static_cast<double>(page.granule) / rate);
+    _estimator.observe(secondsSince(page.taken), start, static_cast<double>(page.granule) / rate);
 }
 
-double AudioDec::deviceSeconds(Audio::Sink::Clock::time_point t) const
+double AudioDec::secondsSince(Audio::Sink::Clock::time_point t) const
+{
+    return std::chrono::duration<double>(t - _startedAt).count();
+}
+
+// The device asks for frames by its own clock: how fast it does against
+// this machine's is measured like the sender's, and the sender's rate is
+// then taken against the device's. A request comes no earlier than the
+// device has room, so the earliest requests follow its clock.
+void AudioDec::timeDevice()
 {
     const Audio::Sink::DeviceClock clock = _sink->deviceClock();
-    const double since = std::chrono::duration<double>(t - clock.askedAt).count();
-    return static_cast<double>(clock.frames) / outputRate + std::min(since, deviceSilentLimitSeconds);
+    if (clock.frames == 0 || clock.askedAt == _deviceAskedAt)
+        return;
+    _deviceAskedAt = clock.askedAt;
+    _device.observe(secondsSince(clock.askedAt), -1, static_cast<double>(clock.frames) / outputRate);
+}
+
+// Seconds of the sender's audio per second of the device's, and the
+// standard error of that.
+double AudioDec::senderRate(double& uncertainty) const
+{
+    uncertainty = std::hypot(_estimator.established() ? _estimator.uncertainty() : 0,
+                             _device.established() ? _device.uncertainty() : 0);
+    return _estimator.rate() / _device.rate();
 }
 
 // Seconds of the stream that have arrived and wait ahead of the device:
@@ -475,7 +498,10 @@ void AudioDec::afterHandOver(bool flowing)
             keepCushion();
         _gapSeen = false;
     }
-    useSpeed(_follower.follow(_estimator.rate(), _estimator.uncertainty()));
+    timeDevice();
+    double uncertainty = 0;
+    const double rate = senderRate(uncertainty);
+    useSpeed(_follower.follow(rate, uncertainty));
     if (_follower.outOfRange())
         Utils::printErr("vorbisDecoder: the sender's clock differs from the sound device's by more than 0.5 %;"
                         " playing it as it comes\n");

@@ -80,7 +80,9 @@ private:
     void stage(float** pcm, int frames, int filled);
     void releaseStage(int64_t missingFrames, int filled);
     void arrived(const OggInput::Newest& page);
-    double deviceSeconds(Audio::Sink::Clock::time_point t) const;
+    double secondsSince(Audio::Sink::Clock::time_point t) const;
+    void timeDevice();
+    double senderRate(double& uncertainty) const;
     double heldSeconds() const;
     void afterHandOver(bool flowing = true);
     void noteStarvation();
@@ -119,8 +121,13 @@ private:
     int64_t _starvedSeen;  // the sink's starved frames at the last look
     bool _gapSeen;         // the device played silence since the last hand-over
 
-    // Following the sender's clock and keeping what its pacing needs.
+    // Following the sender's clock and keeping what its pacing needs: both
+    // the sender's pages and the device's requests are timed by this
+    // machine's clock, from the opening on.
+    Audio::Sink::Clock::time_point _startedAt;
     Audio::RateEstimator _estimator;
+    Audio::RateEstimator _device;
+    Audio::Sink::Clock::time_point _deviceAskedAt;
     uint32_t _estimatedSerial; // the link the estimator's points belong to
     Audio::ClockFollower _follower;
     Audio::Cushion _cushion;

@@ -455,36 +455,46 @@ bool AudioIO::handOver(const Meanwhile& meanwhile)
     if (_firstTrigger)
         x.taken = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallLimitMs());
+    // After a late buffer one is queued ahead: the device copies it at its
+    // next request, and the time until then is the filler's too.
+    if (x.fresh)
+        useTimeUntilRequest(lock, meanwhile);
     if (!x.asked.wait_until(lock, deadline, [&x] { return !x.fresh || !x.running; }))
         return false;
     std::swap(x.front, x.back);
     x.fresh = true;
     x.handedOver.notify_all();
-    if (meanwhile && !x.taken) {
-        // The device asks about a period after it last did. Nothing can end
-        // `meanwhile` when it asks, so it ends a little before: a request
-        // that comes early (some servers ask in steps of their own period)
-        // must not wait, or the next buffer would be late.
-        const auto expected = x.askedAt + x.period() - std::chrono::milliseconds(25);
-        lock.unlock();
-        meanwhile(expected);
-        lock.lock();
-    }
+    if (!x.taken)
+        useTimeUntilRequest(lock, meanwhile);
     if (!x.asked.wait_until(lock, deadline, [&x] { return x.taken || !x.running; }))
         return false;
     x.taken = false;
     return true;
 }
 
-Audio::Sink::DeviceClock AudioIO::deviceClock() const
+// The device asks about a period after it last did. Nothing can end
+// `meanwhile` when it asks, so it ends a little before: a request that
+// comes early (some servers ask in steps of their own period) must not
+// wait, or the next buffer would be late.
+void AudioIO::useTimeUntilRequest(std::unique_lock<std::mutex>& lock, const Meanwhile& meanwhile)
 {
-    std::lock_guard<std::mutex> lock(_exchange->mutex);
-    return _exchange->clock;
+    if (!meanwhile)
+        return;
+    const auto expected = _exchange->askedAt + _exchange->period() - std::chrono::milliseconds(25);
+    lock.unlock();
+    meanwhile(expected);
+    lock.lock();
 }
 
 int AudioIO::stallLimitMs() const
 {
     return stallPeriods * 1000 * _bufferSize / static_cast<int>(sampleRate) + 1;
+}
+
+Audio::Sink::DeviceClock AudioIO::deviceClock() const
+{
+    std::lock_guard<std::mutex> lock(_exchange->mutex);
+    return _exchange->clock;
 }
 
 // The stream can no longer play: trigger() says why and throws, and the

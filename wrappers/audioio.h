@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,7 @@ private:
     void setRunning(bool running);
     void drainAndStop();
     bool handOver(const Meanwhile& meanwhile);
+    void useTimeUntilRequest(std::unique_lock<std::mutex>& lock, const Meanwhile& meanwhile);
     int stallLimitMs() const;
     [[noreturn]] void giveUp(const std::string& why);
     void closeInBackground();

@@ -150,13 +150,14 @@ bool OggInput::take(int timeoutMs)
     return true;
 }
 
-void OggInput::noteNewest(int64_t granule, uint32_t serial, bool ends,
+void OggInput::noteNewest(int64_t granule, uint32_t serial, long sequence, bool ends,
                           std::chrono::steady_clock::time_point now)
 {
     if (granule < 0 && !ends)
         return; // no packet ends on this page
-    const bool sameLink = _newest.known && _newest.serial == serial;
-    _newest.start = sameLink ? _newest.granule : -1;
+    const bool follows = _newest.known && _newest.serial == serial && sequence == _newest.sequence + 1;
+    _newest.start = follows ? _newest.granule : -1;
+    _newest.sequence = sequence;
     if (granule >= 0)
         _newest.granule = granule;
     _newest.known = true;
@@ -191,7 +192,7 @@ void OggInput::takePages()
         _pages.insert(_pages.end(), page.body, page.body + page.body_len);
         _endReported = false;
         noteNewest(ogg_page_granulepos(&page), static_cast<uint32_t>(ogg_page_serialno(&page)),
-                   ogg_page_eos(&page) != 0, now);
+                   ogg_page_pageno(&page), ogg_page_eos(&page) != 0, now);
     }
 }
 

@@ -57,8 +57,9 @@ public:
     struct Newest {
         bool known = false;
         int64_t granule = 0; // where it ends
-        int64_t start = -1;  // where it starts: the page before's granule; -1 when unknown
+        int64_t start = -1;  // where it starts: the page before's granule; -1 when that page was not seen
         uint32_t serial = 0;
+        long sequence = 0;                           // its page sequence number
         bool ends = false;                           // it ends its link
         std::chrono::steady_clock::time_point taken; // when it came off the socket
     };
@@ -74,7 +75,8 @@ private:
     bool receive(int timeoutMs);
     bool take(int timeoutMs);
     void takePages();
-    void noteNewest(int64_t granule, uint32_t serial, bool ends, std::chrono::steady_clock::time_point now);
+    void noteNewest(int64_t granule, uint32_t serial, long sequence, bool ends,
+                    std::chrono::steady_clock::time_point now);
 
     std::unique_ptr<Sync> _sync;
     Net* _net = nullptr;

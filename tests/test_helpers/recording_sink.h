@@ -8,9 +8,10 @@
 namespace TestHelpers {
 
 // A sink that keeps what the decoder hands over instead of playing it: each
-// buffer is appended to frames() at trigger(), and the device's clock moves
-// on by one buffer. No time passes: `meanwhile` is called with a moment
-// already past. Starving the device (a late buffer) is the test's to say.
+// buffer is appended to recording() at trigger(), and the device's clock
+// moves on by one buffer, its requests dated by it. No time passes:
+// `meanwhile` is called with a moment already past. Starving the device (a
+// late buffer) is the test's to say.
 class RecordingSink : public Audio::Sink {
 public:
     // keep false: only the clock moves (for long runs, the fuzzer's).
@@ -29,10 +30,13 @@ public:
     int triggers() const { return _triggers; }
 
 private:
+    void advance(int frames);
+
     int _frames;
     bool _keep;
     std::vector<float> _buffer;
     std::vector<float> _recording;
+    Clock::time_point _start;
     DeviceClock _clock;
     int _triggers = 0;
 };

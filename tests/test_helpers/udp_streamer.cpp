@@ -64,6 +64,13 @@ std::vector<double> perDatagram(const std::vector<Bytes>& datagrams, long rate, 
     return times;
 }
 
+// For each datagram, the end of the sound of the page that holds its first
+// byte: 0 for the header pages.
+std::vector<double> audioFromFirstByte(const std::vector<Bytes>& datagrams, long rate)
+{
+    return perDatagram(datagrams, rate, false, [](const PageSpan& p) { return p.finish; });
+}
+
 } // namespace
 
 std::vector<double> soundTimes(const std::vector<Bytes>& datagrams, long rate)
@@ -81,12 +88,11 @@ UdpStreamer::UdpStreamer(int port, std::vector<Bytes> datagrams, Options options
 {
     if (_options.atEnd)
         _options.lead = std::chrono::milliseconds(0);
-    const std::vector<double> ends = soundEndTimes(_datagrams, _options.rate);
-    std::vector<double> due = _options.atEnd ? ends : soundTimes(_datagrams, _options.rate);
-    for (std::size_t i = 0; i < due.size(); ++i) {
-        if (ends[i] > 0) // holds a byte of audio
-            due[i] += _options.audioLater;
-    }
+    std::vector<double> due =
+        _options.atEnd ? soundEndTimes(_datagrams, _options.rate) : soundTimes(_datagrams, _options.rate);
+    const std::vector<double> audio = audioFromFirstByte(_datagrams, _options.rate);
+    for (std::size_t i = 0; i < due.size(); ++i)
+        due[i] += audio[i] > 0 ? _options.audioLater : 0;
     schedule(due);
     _thread = std::thread([this] { run(); });
 }
