@@ -10,9 +10,8 @@ namespace {
 // Points and seconds a fit needs before its slope may count.
 constexpr std::size_t minPoints = 10;
 constexpr double minSpanSeconds = 18.0;
-// How far out of its standard error a slope must stand to count, and how
-// far it may fall back before it no longer does.
-constexpr double enterSigmas = 5.0;
+// How far a counted slope may fall back into its standard error before it
+// no longer counts.
 constexpr double leaveSigmas = 2.0;
 // Below this no clock difference is followed: 20 ppm is 72 ms an hour.
 constexpr double minSlope = 20e-6;

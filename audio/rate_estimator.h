@@ -25,6 +25,8 @@ class RateEstimator {
 public:
     static constexpr double bucketSeconds = 2.0;
     static constexpr std::size_t maxBuckets = 300; // ten minutes
+    // How far out of its standard error a slope must stand to count.
+    static constexpr double enterSigmas = 5.0;
 
     void reset();
     // The points so far belong to another link: they are forgotten, what

@@ -466,12 +466,17 @@ void AudioDec::timeDevice()
 }
 
 // Seconds of the sender's audio per second of the device's, and the
-// standard error of that.
+// standard error of that. Exactly 1 until one of the two clocks is known to
+// differ from this machine's and the two then differ from each other beyond
+// what both measurements leave open: a sender on the device's clock is
+// played untouched whatever this machine's clock does.
 double AudioDec::senderRate(double& uncertainty) const
 {
-    uncertainty = std::hypot(_estimator.established() ? _estimator.uncertainty() : 0,
-                             _device.established() ? _device.uncertainty() : 0);
-    return _estimator.rate() / _device.rate();
+    uncertainty = std::hypot(_estimator.uncertainty(), _device.uncertainty());
+    if (!_estimator.established() && !_device.established())
+        return 1.0;
+    const double rate = _estimator.measuredRate() / _device.measuredRate();
+    return std::fabs(rate - 1.0) > Audio::RateEstimator::enterSigmas * uncertainty ? rate : 1.0;
 }
 
 // Seconds of the stream that have arrived and wait ahead of the device:
