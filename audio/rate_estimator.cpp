@@ -37,8 +37,7 @@ struct Line {
     double sxx = 0;
 };
 
-template <typename Points>
-Line leastSquares(const Points& x, const Points& y, std::size_t n)
+template <typename Points> Line leastSquares(const Points& x, const Points& y, std::size_t n)
 {
     double mx = 0, my = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -60,8 +59,7 @@ Line leastSquares(const Points& x, const Points& y, std::size_t n)
 }
 
 // The median of the first n values; reorders them.
-template <typename Values>
-double median(Values& v, std::size_t n)
+template <typename Values> double median(Values& v, std::size_t n)
 {
     const auto mid = v.begin() + static_cast<long>(n / 2);
     std::nth_element(v.begin(), mid, v.begin() + static_cast<long>(n));
@@ -217,7 +215,8 @@ RateEstimator::Fit RateEstimator::fit(bool byStart, std::size_t group) const
         }
         // The larger of a robust and a plain measure: arrivals scatter
         // unevenly, and too small a scatter would make noise a slope.
-        f.scatter = std::max({1.4826 * median(d, n), std::sqrt(squares / static_cast<double>(n)), minScatter});
+        f.scatter =
+            std::max({1.4826 * median(d, n), std::sqrt(squares / static_cast<double>(n)), minScatter});
         f.slope = line.slope;
         f.stderrSlope = line.sxx > 0 ? f.scatter / std::sqrt(line.sxx) : 1.0;
         f.valid = line.sxx > 0;

@@ -508,8 +508,9 @@ void AudioDec::afterHandOver(bool flowing)
     const double rate = senderRate(uncertainty);
     useSpeed(_follower.follow(rate, uncertainty));
     if (_follower.outOfRange())
-        Utils::printErr("vorbisDecoder: the sender's clock differs from the sound device's by more than 0.5 %;"
-                        " playing it as it comes\n");
+        Utils::printErr(
+            "vorbisDecoder: the sender's clock differs from the sound device's by more than 0.5 %;"
+            " playing it as it comes\n");
 }
 
 // What the device has played as silence since the last look.

@@ -114,12 +114,12 @@ private:
 
     // Holes: what was decoded after one waits until its place is known.
     Audio::HoleStage _stage;
-    int _stageSection;     // the link the hole was in
-    int64_t _zerosLeft;    // frames of silence to play before the staged ones
-    int _stagedLeft;       // staged frames not played yet
+    int _stageSection;  // the link the hole was in
+    int64_t _zerosLeft; // frames of silence to play before the staged ones
+    int _stagedLeft;    // staged frames not played yet
     Audio::GapLedger _ledger;
-    int64_t _starvedSeen;  // the sink's starved frames at the last look
-    bool _gapSeen;         // the device played silence since the last hand-over
+    int64_t _starvedSeen; // the sink's starved frames at the last look
+    bool _gapSeen;        // the device played silence since the last hand-over
 
     // Following the sender's clock and keeping what its pacing needs: both
     // the sender's pages and the device's requests are timed by this

@@ -109,8 +109,8 @@ struct AudioIO::Exchange {
     bool paced = false;   // PulseAudio: callbacks are held and may wait for the filler
     bool flowing = false; // the last callback copied a buffer handed over
     Clock::time_point lastCopied;
-    Clock::time_point askedAt; // the device's latest request
-    bool everCopied = false;   // a buffer was handed over since the stream started
+    Clock::time_point askedAt;      // the device's latest request
+    bool everCopied = false;        // a buffer was handed over since the stream started
     Audio::Sink::DeviceClock clock; // what the device asked for, for the filler to time against
     OutputPacer pacer{Clock::duration::zero()};
 

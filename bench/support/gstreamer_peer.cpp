@@ -36,9 +36,9 @@ SecondSink::~SecondSink()
 }
 
 GStreamerPeer::GStreamerPeer()
-    : _gst(gstLaunch, {"-q", "udpsrc", "port=" + std::to_string(port), "caps=application/ogg", "!", "oggdemux",
-                       "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!", "pulsesink",
-                       std::string("device=") + SecondSink::name})
+    : _gst(gstLaunch, {"-q", "udpsrc", "port=" + std::to_string(port), "caps=application/ogg", "!",
+                       "oggdemux", "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!",
+                       "pulsesink", std::string("device=") + SecondSink::name})
 {
 }
 

@@ -112,7 +112,8 @@ TEST_F(EverySender, ALiveEncoderWithNoLeadSettlesInItsFirstSecondsAndPlaysOnWhol
     const std::size_t settled = 2 * rate;
     const std::size_t at = TestHelpers::findExact(recording, reference, settled);
     ASSERT_NE(at, notFound);
-    EXPECT_EQ(TestHelpers::differingFrames(recording, at - settled, reference, settled, reference.size() / 2), 0u);
+    EXPECT_EQ(TestHelpers::differingFrames(recording, at - settled, reference, settled, reference.size() / 2),
+              0u);
     EXPECT_NE(endOfRun().find("speed 1.000000 to 1.000000"), std::string::npos) << endOfRun();
 }
 
@@ -137,7 +138,8 @@ TEST_F(EverySender, LostDatagramsLeaveSilenceOfTheirOwnLengthAndEverythingElseAt
     for (const Span& gap : lostAudio(stream, lost)) {
         EXPECT_EQ(TestHelpers::differingFrames(recording, offset, reference, heard, gap.from - before), 0u)
             << "before the gap at frame " << gap.from;
-        EXPECT_EQ(TestHelpers::soundingFrames(recording, offset + gap.from + before, offset + gap.to - after), 0u)
+        EXPECT_EQ(TestHelpers::soundingFrames(recording, offset + gap.from + before, offset + gap.to - after),
+                  0u)
             << "the gap at frame " << gap.from;
         heard = gap.to + after;
     }
@@ -172,7 +174,8 @@ TEST_F(EverySender, AnEncoderThatRestartsWithoutEndingItsStreamIsHeardAtOnce)
         firstFrames = std::max<std::size_t>(firstFrames, std::size_t(std::max<int64_t>(granuleOf(page), 0)));
     }
     stream.insert(stream.end(), two.begin(), two.end());
-    const auto referenceOne = TestHelpers::referenceDecode(one), referenceTwo = TestHelpers::referenceDecode(two);
+    const auto referenceOne = TestHelpers::referenceDecode(one),
+               referenceTwo = TestHelpers::referenceDecode(two);
     const auto recording = play(stream, UdpStreamer::Options{}, firstFrames + referenceTwo.size() / 2);
 
     const std::size_t atOne = TestHelpers::findExact(recording, referenceOne, rate);

@@ -18,8 +18,8 @@ bool sameFrames(const float* a, const float* b, std::size_t frames)
 
 } // namespace
 
-std::size_t findExact(const std::vector<float>& recording, const std::vector<float>& reference, std::size_t at,
-                      std::size_t count)
+std::size_t findExact(const std::vector<float>& recording, const std::vector<float>& reference,
+                      std::size_t at, std::size_t count)
 {
     if (at + count > framesOf(reference) || count > framesOf(recording))
         return notFound;

@@ -12,8 +12,8 @@ constexpr std::size_t notFound = static_cast<std::size_t>(-1);
 
 // The recording frame where reference frames at .. at+count-1 stand bit for
 // bit, or notFound.
-std::size_t findExact(const std::vector<float>& recording, const std::vector<float>& reference, std::size_t at,
-                      std::size_t count = 256);
+std::size_t findExact(const std::vector<float>& recording, const std::vector<float>& reference,
+                      std::size_t at, std::size_t count = 256);
 // With reference frame i played at recording frame offset + i: how many
 // of the reference frames from .. to-1 differ (or lie outside the recording).
 std::size_t differingFrames(const std::vector<float>& recording, std::size_t offset,

@@ -6,7 +6,9 @@
 namespace TestHelpers {
 
 RecordingSink::RecordingSink(int framesPerBuffer, bool keep)
-    : _frames(framesPerBuffer), _keep(keep), _buffer(static_cast<std::size_t>(framesPerBuffer) * 2, 0.0f)
+    : _frames(framesPerBuffer)
+    , _keep(keep)
+    , _buffer(static_cast<std::size_t>(framesPerBuffer) * 2, 0.0f)
     , _start(Clock::now())
 {
     _clock.askedAt = _start;
@@ -16,8 +18,9 @@ RecordingSink::RecordingSink(int framesPerBuffer, bool keep)
 void RecordingSink::advance(int frames)
 {
     _clock.frames += frames;
-    _clock.askedAt = _start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                                  static_cast<double>(_clock.frames) / 44100.0));
+    _clock.askedAt = _start
+                     + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>(static_cast<double>(_clock.frames) / 44100.0));
 }
 
 float* RecordingSink::frameData(int offset)

@@ -75,7 +75,8 @@ TEST(DecoderTiming, LostPagesAreSilenceOfTheirOwnLengthAndWhatFollowsKeepsItsTim
     const std::size_t before = 300, after = 2048 + 300;
     std::size_t heard = 0;
     for (const Gap& gap : gaps) {
-        EXPECT_EQ(differingFrames(recording, 0, reference, heard, gap.from - before), 0u) << "before " << gap.from;
+        EXPECT_EQ(differingFrames(recording, 0, reference, heard, gap.from - before), 0u)
+            << "before " << gap.from;
         EXPECT_EQ(soundingFrames(recording, gap.from + before, gap.to - after), 0u) << "gap at " << gap.from;
         heard = gap.to + after;
     }
