@@ -45,7 +45,7 @@ void HoleStage::clear()
 void fadeOutBefore(float* end, int frames)
 {
     float* from = end - std::ptrdiff_t{2} * frames;
-    for (int i = 0; i < frames; ++i) {
+    for (std::ptrdiff_t i = 0; i < frames; ++i) {
         const float gain = static_cast<float>(frames - 1 - i) / static_cast<float>(frames);
         from[2 * i] *= gain;
         from[2 * i + 1] *= gain;

@@ -122,9 +122,10 @@ double RateEstimator::lateness() const
         spread[n++] = _open.latestStart - _open.earliestEnd;
     if (n == 0)
         return 0;
-    const auto at = spread.begin() + static_cast<long>(n * 9 / 10);
-    std::nth_element(spread.begin(), at, spread.begin() + static_cast<long>(n));
-    return std::max(0.0, *at);
+    const std::size_t high = n * 9 / 10;
+    std::nth_element(spread.begin(), spread.begin() + static_cast<long>(high),
+                     spread.begin() + static_cast<long>(n));
+    return std::max(0.0, spread[high]);
 }
 
 void RateEstimator::close()

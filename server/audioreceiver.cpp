@@ -72,7 +72,7 @@ void AudioReceiver::threadMain()
         // Cleared before the controller hears of the failure, so that its
         // "startTransmissionAgain" always counts.
         _startAgain = false;
-        _serverCmd->initTransmissionFailed(_controller);
+        ServerCmd::initTransmissionFailed(_controller);
         if (left == 1 && !_opened)
             Utils::printOut("AudioReceiver::threadMain(): client failed to initialize, giving up\n");
     }
@@ -102,7 +102,7 @@ AudioReceiver::Outcome AudioReceiver::attempt()
     _net->hearNextSender();
     discardWaiting();
     _net->hearNextSender();
-    _serverCmd->sendUdpReady(audioPort, _controller);
+    ServerCmd::sendUdpReady(audioPort, _controller);
     try {
         _dec.init(_net.get(), _output.get());
     } catch (const Utils::AdError&) {

@@ -76,23 +76,23 @@ AudioDec::AudioDec()
     , _sink(nullptr)
     , _initialized(false)
     , _chunk{nullptr, nullptr}
-    , _chunkFrames(0)
-    , _chunkIsStream(true)
     , _chunkRate(0)
+    , _badRate(0)
     , _mixLeft(chunkCapacity)
     , _mixRight(chunkCapacity)
     , _zeros(chunkCapacity, 0.0f)
+    , _chunkFrames(0)
+    , _chunkIsStream(true)
     , _tail(false)
     , _ending(false)
-    , _badRate(0)
-    , _stageSection(-1)
-    , _zerosLeft(0)
-    , _stagedLeft(0)
-    , _starvedSeen(0)
     , _gapSeen(false)
-    , _estimatedSerial(0)
+    , _zerosLeft(0)
+    , _starvedSeen(0)
+    , _stageSection(-1)
+    , _stagedLeft(0)
     , _follower(periodSeconds)
     , _cushion(periodSeconds)
+    , _estimatedSerial(0)
     , _variable(false)
 {
     _input.setArrivalListener([this](const OggInput::Newest& page) { arrived(page); });
@@ -382,7 +382,7 @@ void AudioDec::releaseStage(int64_t missingFrames, int filled)
     const vorbis_info* vi = ov_info(_vf.get(), -1);
     const double rate = vi && vi->rate > 0 ? static_cast<double>(vi->rate) : outputRate;
     const double toOutput = outputRate / rate / _follower.speed();
-    if (missingFrames > 0 && missingFrames < maxMissingSeconds * rate) {
+    if (missingFrames > 0 && static_cast<double>(missingFrames) < maxMissingSeconds * rate) {
         const auto silence = _ledger.missing(std::llround(static_cast<double>(missingFrames) * toOutput));
         _zerosLeft = std::llround(static_cast<double>(silence) / toOutput);
         // What the device played meanwhile was the lost audio's, not late data's.
@@ -442,7 +442,7 @@ void AudioDec::arrived(const OggInput::Newest& page)
         _estimator.restart();
         _estimatedSerial = page.serial;
     }
-    const double rate = static_cast<double>(vi->rate);
+    const auto rate = static_cast<double>(vi->rate);
     const double start = page.start >= 0 ? static_cast<double>(page.start) / rate : -1.0;
     _estimator.observe(secondsSince(page.taken), start, static_cast<double>(page.granule) / rate);
 }
@@ -489,7 +489,7 @@ double AudioDec::heldSeconds() const
         return 0;
     if (newest.serial != static_cast<uint32_t>(ov_serialnumber(_vf.get(), -1)))
         return maxCushionWaitSeconds; // the next link is arriving already
-    const double pending = static_cast<double>(newest.granule - ov_pcm_tell(_vf.get()) + _chunkFrames);
+    const auto pending = static_cast<double>(newest.granule - ov_pcm_tell(_vf.get()) + _chunkFrames);
     return pending / static_cast<double>(vi->rate) + static_cast<double>(_sink->bufSize()) / outputRate;
 }
 

@@ -102,36 +102,36 @@ private:
     // its next call), _mixLeft/_mixRight for a downmix, the staged frames
     // after a hole, or _zeros for the silence of lost audio.
     float* _chunk[2];
-    int _chunkFrames;
-    bool _chunkIsStream; // not silence of our own
     long _chunkRate;
+    long _badRate; // a rate that cannot be played, reported once
     Utils::Downmix _downmix;
     std::vector<float> _mixLeft, _mixRight, _zeros;
     Resampler _resampler;
-    bool _tail;    // the resampler still holds the end of the previous rate's frames
-    bool _ending;  // the stream stalled or ended: play what is decoded, then report
-    long _badRate; // a rate that cannot be played, reported once
+    int _chunkFrames;
+    bool _chunkIsStream; // not silence of our own
+    bool _tail;          // the resampler still holds the end of the previous rate's frames
+    bool _ending;        // the stream stalled or ended: play what is decoded, then report
+    bool _gapSeen;       // the device played silence since the last hand-over
 
     // Holes: what was decoded after one waits until its place is known.
     Audio::HoleStage _stage;
-    int _stageSection;  // the link the hole was in
-    int64_t _zerosLeft; // frames of silence to play before the staged ones
-    int _stagedLeft;    // staged frames not played yet
     Audio::GapLedger _ledger;
+    int64_t _zerosLeft;   // frames of silence to play before the staged ones
     int64_t _starvedSeen; // the sink's starved frames at the last look
-    bool _gapSeen;        // the device played silence since the last hand-over
+    int _stageSection;    // the link the hole was in
+    int _stagedLeft;      // staged frames not played yet
 
     // Following the sender's clock and keeping what its pacing needs: both
     // the sender's pages and the device's requests are timed by this
     // machine's clock, from the opening on.
     Audio::Sink::Clock::time_point _startedAt;
+    Audio::Sink::Clock::time_point _deviceAskedAt;
     Audio::RateEstimator _estimator;
     Audio::RateEstimator _device;
-    Audio::Sink::Clock::time_point _deviceAskedAt;
-    uint32_t _estimatedSerial; // the link the estimator's points belong to
     Audio::ClockFollower _follower;
     Audio::Cushion _cushion;
-    bool _variable; // the speed has left 1 in this run: resample at a variable ratio
+    uint32_t _estimatedSerial; // the link the estimator's points belong to
+    bool _variable;            // the speed has left 1 in this run: resample at a variable ratio
 };
 
 } // namespace Wrappers
