@@ -18,6 +18,7 @@
 #include "test_helpers/child_process.h"
 #include "test_helpers/markers.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/ogg_pages.h"
 #include "test_helpers/played_at.h"
 #include "test_helpers/process_cpu.h"
 #include "test_helpers/sink_recorder.h"
@@ -82,24 +83,11 @@ double heardShare(const std::vector<float>& recording, const std::vector<float>&
     return total ? double(heard) / double(total) : 0;
 }
 
-int64_t granuleOf(const Bytes& page)
-{
-    int64_t granule = 0;
-    std::memcpy(&granule, page.data() + 6, sizeof granule);
-    return granule;
-}
-
 // The first stream up to `seconds`, then the second, and what they decode to.
 Bytes restarted(const Bytes& one, const Bytes& two, double seconds, std::vector<float>& reference)
 {
-    Bytes stream;
     std::size_t frames = 0;
-    for (const Bytes& page : TestHelpers::splitPages(one)) {
-        if (granuleOf(page) > int64_t(seconds * rate))
-            break;
-        stream.insert(stream.end(), page.begin(), page.end());
-        frames = std::max<std::size_t>(frames, std::size_t(std::max<int64_t>(granuleOf(page), 0)));
-    }
+    Bytes stream = TestHelpers::cutOff(one, seconds, rate, frames);
     stream.insert(stream.end(), two.begin(), two.end());
     reference = TestHelpers::referenceDecode(one);
     reference.resize(2 * frames);

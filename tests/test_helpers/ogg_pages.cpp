@@ -18,6 +18,26 @@ Bytes vorbisIdPacket(long rate, int channels)
     return p;
 }
 
+int64_t granuleOf(const Bytes& page)
+{
+    int64_t granule = 0;
+    std::memcpy(&granule, page.data() + 6, sizeof granule); // little-endian, as the format is
+    return granule;
+}
+
+Bytes cutOff(const Bytes& stream, double seconds, long rate, std::size_t& frames)
+{
+    Bytes out;
+    frames = 0;
+    for (const Bytes& page : splitPages(stream)) {
+        if (granuleOf(page) > static_cast<int64_t>(seconds * static_cast<double>(rate)))
+            break;
+        out.insert(out.end(), page.begin(), page.end());
+        frames = std::max(frames, static_cast<std::size_t>(std::max<int64_t>(granuleOf(page), 0)));
+    }
+    return out;
+}
+
 void appendPage(Bytes& out, const ogg_page& og)
 {
     out.insert(out.end(), og.header, og.header + og.header_len);

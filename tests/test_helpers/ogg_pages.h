@@ -22,6 +22,14 @@ void appendPage(Bytes& out, const ogg_page& og);
 Bytes makeLink(uint32_t serial, long rate, const std::vector<int64_t>& granules, bool eos = true,
                size_t packetBytes = 100, Bytes idPacket = Bytes());
 
+// The granule position a page carries (-1: no packet ends on it).
+int64_t granuleOf(const Bytes& page);
+
+// The pages of a stream whose granule positions lie within `seconds` at
+// `rate`, as an encoder sends them before it dies: no end-of-stream page.
+// `frames` is where the last of them ends.
+Bytes cutOff(const Bytes& stream, double seconds, long rate, std::size_t& frames);
+
 // A page of 65 025 bytes that only continues one packet and never ends it;
 // sequence 0 starts the packet. Largest that fits one datagram.
 Bytes endlessPacketPage(uint32_t serial, uint32_t sequence);

@@ -1,5 +1,7 @@
 #include "test_helpers/played_at.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 namespace TestHelpers {
@@ -50,6 +52,23 @@ std::size_t soundingFrames(const std::vector<float>& recording, std::size_t from
     for (std::size_t f = from; f < std::min(to, framesOf(recording)); ++f)
         sounding += recording[2 * f] != 0.0f || recording[2 * f + 1] != 0.0f ? 1 : 0;
     return sounding;
+}
+
+void expectLostSpansSilentAndTheRestInPlace(const std::vector<float>& recording, std::size_t offset,
+                                            const std::vector<float>& reference,
+                                            const std::vector<FrameSpan>& lost)
+{
+    constexpr std::size_t before = 300, after = 2048 + 300;
+    std::size_t heard = 0;
+    for (const FrameSpan& gap : lost) {
+        EXPECT_EQ(differingFrames(recording, offset, reference, heard, gap.from - before), 0u)
+            << "before the gap at frame " << gap.from;
+        EXPECT_EQ(soundingFrames(recording, offset + gap.from + before, offset + gap.to - after), 0u)
+            << "the gap at frame " << gap.from;
+        heard = gap.to + after;
+    }
+    EXPECT_EQ(differingFrames(recording, offset, reference, heard, framesOf(reference)), 0u)
+        << "after the gaps";
 }
 
 } // namespace TestHelpers

@@ -21,4 +21,17 @@ std::size_t differingFrames(const std::vector<float>& recording, std::size_t off
 // How many recording frames from .. to-1 are not exact silence.
 std::size_t soundingFrames(const std::vector<float>& recording, std::size_t from, std::size_t to);
 
+// A stretch of a stream's frames.
+struct FrameSpan {
+    std::size_t from, to;
+};
+
+// Expects the reference played at recording frame offset + its index,
+// bit-exact, but for the lost spans: each of them silent, apart from the
+// edges, where the fade and the one block a decoder cannot rebuild after
+// a hole lie.
+void expectLostSpansSilentAndTheRestInPlace(const std::vector<float>& recording, std::size_t offset,
+                                            const std::vector<float>& reference,
+                                            const std::vector<FrameSpan>& lost);
+
 } // namespace TestHelpers

@@ -1,6 +1,7 @@
 #include "test_helpers/udp_streamer.h"
 
 #include "test_helpers/loopback.h"
+#include "test_helpers/ogg_pages.h"
 #include "test_helpers/wait.h"
 
 #include <algorithm>
@@ -35,8 +36,7 @@ std::vector<PageSpan> pageSpans(const std::vector<Bytes>& datagrams, long rate)
         pos = static_cast<std::size_t>(at - stream.begin()) + page.size();
         if ((page[5] & 0x02) && audio)
             base = lastEnd;
-        int64_t granule = 0;
-        std::memcpy(&granule, page.data() + 6, sizeof granule); // little-endian, as the format is
+        const int64_t granule = granuleOf(page);
         const double start = lastEnd;
         if (granule > 0) {
             lastEnd = base + double(granule) / double(rate);
