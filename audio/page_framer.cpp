@@ -1,0 +1,247 @@
+#include "audio/page_framer.h"
+
+#include "audio/page_check.h"
+#include "audio/page_fields.h"
+#include "audio/page_order.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Audio {
+
+namespace {
+
+// Every order tried costs a check of the whole page: a hostile sender's
+// tiny datagrams must not make that unbounded.
+constexpr int variantBudget = 400;
+constexpr int maxSwaps = 3;
+// Datagrams looked at for swaps when the page's length is not known.
+constexpr std::size_t unknownSpan = 8;
+// Later captures looked at per attempt to give up the front; a hostile
+// datagram may hold thousands.
+constexpr int captureBudget = 16;
+constexpr std::size_t captureLength = 4;
+
+} // namespace
+
+PageFramer::PageFramer(DatagramWindow& window, PageCheck& check, PageOrder& order)
+    : _window(window), _check(check), _order(order), _scratch(PageFields::maxPage)
+{
+}
+
+void PageFramer::resetCounts()
+{
+    _duplicates = 0;
+    _reordered = 0;
+    _lostBytes = 0;
+}
+
+void PageFramer::frame()
+{
+    while (_window.count() > 0) {
+        identity(_natural, _window.count());
+        const Framed r = frameAt(_natural, 0);
+        if (r == Framed::good) {
+            take(false);
+            continue;
+        }
+        if (repair(r) || giveUpFront())
+            continue;
+        if (!_window.full())
+            return;
+        lose(_window.frontBytes());
+    }
+}
+
+PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from)
+{
+    unsigned char* page = _scratch.data();
+    if (gather(o, from, captureLength, page) < captureLength)
+        return Framed::missing;
+    if (!PageFields::isCapture(page))
+        return Framed::noCapture;
+    std::size_t got = captureLength;
+    got += gather(o, from + got, PageFields::fixedLength - got, page + got);
+    if (got < PageFields::fixedLength)
+        return Framed::missing;
+    const std::size_t header = PageFields::headerLength(page);
+    got += gather(o, from + got, header - got, page + got);
+    if (got < header)
+        return Framed::missing;
+    _length = header + PageFields::bodyLength(page);
+    got += gather(o, from + got, _length - got, page + got);
+    if (got < _length)
+        return Framed::missing;
+    return _check.holds(page, _length) ? Framed::good : Framed::bad;
+}
+
+std::size_t PageFramer::gather(const Order& o, std::size_t from, std::size_t length, unsigned char* dst) const
+{
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i < o.n && copied < length; ++i) {
+        const DatagramWindow::Slot& s = _window.slot(o.at[i]);
+        std::size_t b = _window.begin(o.at[i]);
+        const std::size_t avail = s.size - b;
+        if (from >= avail) {
+            from -= avail;
+            continue;
+        }
+        b += from;
+        from = 0;
+        const std::size_t n = std::min(s.size - b, length - copied);
+        std::memcpy(dst + copied, _window.data(s) + b, n);
+        copied += n;
+    }
+    return copied;
+}
+
+// Tries the orders near arrival order for the page at the front; takes the
+// first that makes it check. The front datagram keeps its place when the
+// page begins in it; otherwise it may be the continuation that came first.
+bool PageFramer::repair(Framed natural)
+{
+    if (natural == Framed::missing && !headerStraddles())
+        return false; // the page is still arriving
+    for (int pass = 0; pass < 2; ++pass) {
+        _base = _natural;
+        if (pass == 1 && !dedup(_base))
+            return false;
+        const bool swapFront = _window.begin(_base.at[0]) == 0 && natural == Framed::noCapture;
+        int swaps = 0;
+        if (!(pass == 1 && tryOrder(_base)) && !trySwaps(_base, swapFront, swaps))
+            continue;
+        _duplicates += _window.count() - _variant.n;
+        _reordered += static_cast<unsigned long>(swaps);
+        _window.reorder(_variant.at.data(), _variant.n);
+        take(false);
+        return true;
+    }
+    return false;
+}
+
+// Leaves out every datagram that repeats an earlier one; false when none does.
+bool PageFramer::dedup(Order& o) const
+{
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < o.n; ++i) {
+        const bool partlyTaken = o.at[i] == 0 && _window.begin(0) > 0;
+        if (partlyTaken || !_window.repeatsEarlier(o.at[i]))
+            o.at[kept++] = o.at[i];
+    }
+    const bool changed = kept < o.n;
+    o.n = kept;
+    return changed && kept > 0;
+}
+
+// One swap of neighbours, then two, then three, among the datagrams the
+// page spans; swaps counts those of the order found, left in _variant.
+bool PageFramer::trySwaps(const Order& base, bool swapFront, int& swaps)
+{
+    const std::size_t from = swapFront ? 0 : 1;
+    const std::size_t to = span(base);
+    _budget = variantBudget;
+    for (int n = 1; n <= maxSwaps; ++n) {
+        _variant = base;
+        if (swapSets(from, to, n)) {
+            swaps = n;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Swaps n more pairs of neighbours in _variant, each pair at or after from
+// and before to, and frames the page at the front of each order made.
+bool PageFramer::swapSets(std::size_t from, std::size_t to, int n)
+{
+    for (std::size_t p = from; p + 1 < to && _budget > 0; ++p) {
+        std::swap(_variant.at[p], _variant.at[p + 1]);
+        if (n > 1 ? swapSets(p + 2, to, n - 1) : (--_budget, frameAt(_variant, 0) == Framed::good))
+            return true;
+        std::swap(_variant.at[p], _variant.at[p + 1]);
+    }
+    return false;
+}
+
+// The datagrams of base that hold the front page as its header tells, and
+// the one after; swaps beyond make no difference to the page.
+std::size_t PageFramer::span(const Order& base)
+{
+    std::size_t length = 0;
+    if (frameAt(base, 0) != Framed::noCapture)
+        length = _length;
+    if (length == 0)
+        return std::min(base.n, unknownSpan);
+    std::size_t bytes = 0, i = 0;
+    for (; i < base.n && bytes < length; ++i)
+        bytes += _window.slot(base.at[i]).size - _window.begin(base.at[i]);
+    return std::min(base.n, i + 1);
+}
+
+bool PageFramer::tryOrder(const Order& base)
+{
+    _variant = base;
+    return frameAt(_variant, 0) == Framed::good;
+}
+
+// The front page's header runs past its first datagram, into one that may
+// be misplaced.
+bool PageFramer::headerStraddles() const
+{
+    return _window.frontBytes() < PageFields::fixedLength + 255 && _window.count() > 1;
+}
+
+// A later page that checks, begun before the newest datagram: the bytes in
+// front of it are lost.
+bool PageFramer::giveUpFront()
+{
+    int budget = captureBudget;
+    std::size_t before = 0; // logical position of slot i's first unframed byte
+    for (std::size_t i = 0; i + 1 < _window.count() && budget > 0; ++i) {
+        const DatagramWindow::Slot& s = _window.slot(i);
+        const unsigned char* d = _window.data(s);
+        const std::size_t b = _window.begin(i);
+        for (std::size_t k = b; k < s.size && budget > 0; ++k) {
+            const void* hit = std::memchr(d + k, 'O', s.size - k);
+            if (!hit)
+                break;
+            k = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - d);
+            const std::size_t at = before + k - b;
+            if (at == 0)
+                continue;
+            const Framed r = frameAt(_natural, at);
+            if (r == Framed::noCapture)
+                continue;
+            --budget;
+            if (r == Framed::good) {
+                lose(at);
+                take(true);
+                return true;
+            }
+        }
+        before += s.size - b;
+    }
+    return false;
+}
+
+void PageFramer::take(bool afterLoss)
+{
+    _order.push(_scratch.data(), _length, afterLoss || _lostBytes > 0);
+    _window.consume(_length);
+    _lostBytes = 0;
+}
+
+void PageFramer::lose(std::size_t n)
+{
+    _window.consume(n);
+    _lostBytes += n;
+}
+
+void PageFramer::identity(Order& o, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        o.at[i] = static_cast<std::uint8_t>(i);
+    o.n = n;
+}
+
+} // namespace Audio
