@@ -185,7 +185,7 @@ void OggInput::takePages()
         }
         _skipped = 0;
         if (!_filter.accept(page.header, static_cast<size_t>(page.header_len),
-                            static_cast<size_t>(page.body_len), now))
+                            static_cast<size_t>(page.body_len)))
             continue;
         _pages.insert(_pages.end(), page.header, page.header + page.header_len);
         _pages.insert(_pages.end(), page.body, page.body + page.body_len);
