@@ -14,7 +14,6 @@ namespace {
 // Every order tried costs a check of the whole page: a hostile sender's
 // tiny datagrams must not make that unbounded.
 constexpr int variantBudget = 400;
-constexpr int maxSwaps = 3;
 // Datagrams looked at for swaps when the page's length is not known.
 constexpr std::size_t unknownSpan = 8;
 // Later captures looked at per attempt to give up the front; a hostile
@@ -141,8 +140,7 @@ bool PageFramer::trySwaps(const Order& base, bool swapFront, int& swaps)
     const std::size_t to = span(base);
     _budget = variantBudget;
     for (int n = 1; n <= maxSwaps; ++n) {
-        _variant = base;
-        if (swapSets(from, to, n)) {
+        if (swapSets(base, from, to, n)) {
             swaps = n;
             return true;
         }
@@ -150,17 +148,31 @@ bool PageFramer::trySwaps(const Order& base, bool swapFront, int& swaps)
     return false;
 }
 
-// Swaps n more pairs of neighbours in _variant, each pair at or after from
-// and before to, and frames the page at the front of each order made.
-bool PageFramer::swapSets(std::size_t from, std::size_t to, int n)
+// Every set of n swaps of neighbours at positions from..to - 1, each pair
+// apart from the others, until the page at the front checks.
+bool PageFramer::swapSets(const Order& base, std::size_t from, std::size_t to, int n)
 {
-    for (std::size_t p = from; p + 1 < to && _budget > 0; ++p) {
-        std::swap(_variant.at[p], _variant.at[p + 1]);
-        if (n > 1 ? swapSets(p + 2, to, n - 1) : (--_budget, frameAt(_variant, 0) == Framed::good))
+    std::array<std::size_t, maxSwaps> at{}; // first position of each pair
+    for (int k = 0; k < n; ++k)
+        at[k] = from + 2 * static_cast<std::size_t>(k);
+    const auto last = [&](int k) { return to - 2 - 2 * static_cast<std::size_t>(n - 1 - k); };
+    if (to < from + 2 * static_cast<std::size_t>(n))
+        return false;
+    for (;;) {
+        _variant = base;
+        for (int k = 0; k < n; ++k)
+            std::swap(_variant.at[at[k]], _variant.at[at[k] + 1]);
+        if (frameAt(_variant, 0) == Framed::good)
             return true;
-        std::swap(_variant.at[p], _variant.at[p + 1]);
+        int k = n - 1;
+        while (k >= 0 && at[k] == last(k))
+            --k;
+        if (k < 0 || --_budget <= 0)
+            return false;
+        ++at[k];
+        for (int j = k + 1; j < n; ++j)
+            at[j] = at[j - 1] + 2;
     }
-    return false;
 }
 
 // The datagrams of base that hold the front page as its header tells, and

@@ -35,6 +35,7 @@ public:
     std::size_t lostBytes() const { return _lostBytes; }
 
 private:
+    static constexpr int maxSwaps = 3;
     enum class Framed { good, bad, missing, noCapture };
     struct Order {
         std::array<std::uint8_t, DatagramWindow::maxPending> at{};
@@ -46,7 +47,7 @@ private:
     bool repair(Framed natural);
     bool dedup(Order& o) const;
     bool trySwaps(const Order& base, bool swapFront, int& swaps);
-    bool swapSets(std::size_t from, std::size_t to, int n);
+    bool swapSets(const Order& base, std::size_t from, std::size_t to, int n);
     std::size_t span(const Order& base);
     bool tryOrder(const Order& base);
     bool headerStraddles() const;
