@@ -5,7 +5,9 @@ namespace Audio {
 namespace {
 
 constexpr std::size_t flagsAt = 5;
+constexpr std::size_t granuleAt = 6;
 constexpr std::size_t serialAt = 14;
+constexpr unsigned char lastPage = 0x04;
 constexpr std::size_t sequenceAt = 18;
 constexpr std::size_t segmentsAt = 26;
 
@@ -47,6 +49,17 @@ uint32_t PageFields::sequence(const unsigned char* h)
 bool PageFields::first(const unsigned char* h)
 {
     return (h[flagsAt] & firstPage) != 0;
+}
+
+bool PageFields::last(const unsigned char* h)
+{
+    return (h[flagsAt] & lastPage) != 0;
+}
+
+int64_t PageFields::granule(const unsigned char* h)
+{
+    const uint64_t g = uint64_t(word(h + granuleAt)) | uint64_t(word(h + granuleAt + 4)) << 32;
+    return static_cast<int64_t>(g);
 }
 
 } // namespace Audio

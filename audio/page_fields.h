@@ -21,6 +21,8 @@ public:
     static uint32_t serial(const unsigned char* h);
     static uint32_t sequence(const unsigned char* h);
     static bool first(const unsigned char* h);
+    static bool last(const unsigned char* h); // ends its logical stream
+    static int64_t granule(const unsigned char* h);
 };
 
 } // namespace Audio

@@ -4,8 +4,6 @@
 #include "utils/errors.h"
 #include "wrappers/net.h"
 
-#include <ogg/ogg.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -181,11 +179,8 @@ void OggInput::onPage(const unsigned char* page, size_t length)
     }
     _pages.insert(_pages.end(), page, page + length);
     _endReported = false;
-    // libogg only reads through the page; its fields are not const.
-    auto* bytes = const_cast<unsigned char*>(page);
-    ogg_page og{bytes, static_cast<long>(header), bytes + header, static_cast<long>(length - header)};
-    noteNewest(ogg_page_granulepos(&og), static_cast<uint32_t>(ogg_page_serialno(&og)),
-               ogg_page_eos(&og) != 0, std::chrono::steady_clock::now());
+    noteNewest(Audio::PageFields::granule(page), Audio::PageFields::serial(page),
+               Audio::PageFields::last(page), std::chrono::steady_clock::now());
 }
 
 void OggInput::tally()
