@@ -11,9 +11,10 @@ namespace Audio {
 
 namespace {
 
-// Every order tried costs a check of the whole page: a hostile sender's
-// tiny datagrams must not make that unbounded.
-constexpr int variantBudget = 400;
+// Bytes checked per datagram beyond the page in arrival order: every order
+// tried costs a check of the whole page, and a hostile sender's datagrams
+// must not make that unbounded.
+constexpr std::size_t checkBudgetBytes = std::size_t{2} << 20;
 // Datagrams looked at for swaps when the page's length is not known.
 constexpr std::size_t unknownSpan = 8;
 // Later captures looked at per attempt to give up the front; a hostile
@@ -37,14 +38,15 @@ void PageFramer::resetCounts()
 
 void PageFramer::frame()
 {
+    _checkBudget = checkBudgetBytes;
     while (_window.count() > 0) {
         identity(_natural, _window.count());
-        const Framed r = frameAt(_natural, 0);
+        const Framed r = frameAt(_natural, 0, false);
         if (r == Framed::good) {
             take(false);
             continue;
         }
-        if (repair(r) || giveUpFront())
+        if (repair(r) || dropGarbage(r) || giveUpFront())
             continue;
         if (!_window.full())
             return;
@@ -52,7 +54,7 @@ void PageFramer::frame()
     }
 }
 
-PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from)
+PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from, bool budgeted)
 {
     unsigned char* page = _scratch.data();
     if (gather(o, from, captureLength, page) < captureLength)
@@ -68,10 +70,23 @@ PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from)
     if (got < header)
         return Framed::missing;
     _length = header + PageFields::bodyLength(page);
-    got += gather(o, from + got, _length - got, page + got);
-    if (got < _length)
+    if (available(o) < from + _length)
         return Framed::missing;
+    if (budgeted) {
+        if (_length > _checkBudget)
+            return Framed::missing; // not known: treated as still arriving
+        _checkBudget -= _length;
+    }
+    gather(o, from + got, _length - got, page + got);
     return _check.holds(page, _length) ? Framed::good : Framed::bad;
+}
+
+std::size_t PageFramer::available(const Order& o) const
+{
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < o.n; ++i)
+        n += _window.slot(o.at[i]).size - _window.begin(o.at[i]);
+    return n;
 }
 
 std::size_t PageFramer::gather(const Order& o, std::size_t from, std::size_t length, unsigned char* dst) const
@@ -138,7 +153,6 @@ bool PageFramer::trySwaps(const Order& base, bool swapFront, int& swaps)
 {
     const std::size_t from = swapFront ? 0 : 1;
     const std::size_t to = span(base);
-    _budget = variantBudget;
     for (int n = 1; n <= maxSwaps; ++n) {
         if (swapSets(base, from, to, n)) {
             swaps = n;
@@ -167,7 +181,7 @@ bool PageFramer::swapSets(const Order& base, std::size_t from, std::size_t to, i
         int k = n - 1;
         while (k >= 0 && at[k] == last(k))
             --k;
-        if (k < 0 || --_budget <= 0)
+        if (k < 0 || _checkBudget == 0)
             return false;
         ++at[k];
         for (int j = k + 1; j < n; ++j)
@@ -203,37 +217,64 @@ bool PageFramer::headerStraddles() const
     return _window.frontBytes() < PageFields::fixedLength + 255 && _window.count() > 1;
 }
 
+// Bytes in front that begin no page and cannot be the continuation that
+// came before the datagram its page begins in: lost at once, up to where a
+// page may begin, the front datagram at most.
+bool PageFramer::dropGarbage(Framed natural)
+{
+    const bool inPlace = _window.begin(0) > 0;
+    if (natural != Framed::noCapture || (!inPlace && (_window.count() < 2 || mayBeEarlyContinuation())))
+        return false;
+    lose(std::min(nextCapture(1, _window.count()), _window.frontBytes()));
+    return true;
+}
+
+bool PageFramer::mayBeEarlyContinuation()
+{
+    _variant = _natural;
+    std::swap(_variant.at[0], _variant.at[1]);
+    return frameAt(_variant, 0) == Framed::missing;
+}
+
 // A later page that checks, begun before the newest datagram: the bytes in
 // front of it are lost.
 bool PageFramer::giveUpFront()
 {
+    const std::size_t end = _window.count() - 1;
     int budget = captureBudget;
-    std::size_t before = 0; // logical position of slot i's first unframed byte
-    for (std::size_t i = 0; i + 1 < _window.count() && budget > 0; ++i) {
+    for (std::size_t at = nextCapture(1, end); at != none && budget-- > 0; at = nextCapture(at + 1, end)) {
+        if (frameAt(_natural, at) == Framed::good) {
+            lose(at);
+            take(true);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first place at or after `from`, in arrival order and within the first
+// `end` datagrams, where a page may begin: a capture, or the last bytes of
+// the window when they may begin one. none when there is no such place.
+std::size_t PageFramer::nextCapture(std::size_t from, std::size_t end) const
+{
+    std::size_t before = 0; // position of slot i's first unframed byte
+    for (std::size_t i = 0; i < end; ++i) {
         const DatagramWindow::Slot& s = _window.slot(i);
         const unsigned char* d = _window.data(s);
         const std::size_t b = _window.begin(i);
-        for (std::size_t k = b; k < s.size && budget > 0; ++k) {
+        for (std::size_t k = b + (from > before ? from - before : 0); k < s.size; ++k) {
             const void* hit = std::memchr(d + k, 'O', s.size - k);
             if (!hit)
                 break;
             k = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - d);
-            const std::size_t at = before + k - b;
-            if (at == 0)
-                continue;
-            const Framed r = frameAt(_natural, at);
-            if (r == Framed::noCapture)
-                continue;
-            --budget;
-            if (r == Framed::good) {
-                lose(at);
-                take(true);
-                return true;
-            }
+            unsigned char four[captureLength];
+            const std::size_t got = gather(_natural, before + k - b, captureLength, four);
+            if (got < captureLength ? std::memcmp(four, "OggS", got) == 0 : PageFields::isCapture(four))
+                return before + k - b;
         }
         before += s.size - b;
     }
-    return false;
+    return none;
 }
 
 void PageFramer::take(bool afterLoss)

@@ -20,7 +20,8 @@ class PageOrder;
 // taken, so a later page never jumps ahead of an earlier one. When no order
 // helps, the front bytes are given up once a later page checks that did not
 // begin in the newest datagram (a swapped neighbour is at most one late),
-// or when the window is full. Used by one thread.
+// or when the window is full; bytes that begin no page go at once. Used by
+// one thread.
 class PageFramer {
 public:
     PageFramer(DatagramWindow& window, PageCheck& check, PageOrder& order);
@@ -33,6 +34,7 @@ public:
     unsigned long reordered() const { return _reordered; }   // datagrams put back in place
     // Bytes given up since the last page taken.
     std::size_t lostBytes() const { return _lostBytes; }
+    void forgetLost() { _lostBytes = 0; }
 
 private:
     static constexpr int maxSwaps = 3;
@@ -42,7 +44,11 @@ private:
         std::size_t n = 0;
     };
 
-    Framed frameAt(const Order& o, std::size_t from);
+    static constexpr std::size_t none = ~std::size_t{0};
+
+    // budgeted: the check counts against this datagram's budget.
+    Framed frameAt(const Order& o, std::size_t from, bool budgeted = true);
+    std::size_t available(const Order& o) const;
     std::size_t gather(const Order& o, std::size_t from, std::size_t length, unsigned char* dst) const;
     bool repair(Framed natural);
     bool dedup(Order& o) const;
@@ -51,7 +57,10 @@ private:
     std::size_t span(const Order& base);
     bool tryOrder(const Order& base);
     bool headerStraddles() const;
+    bool dropGarbage(Framed natural);
+    bool mayBeEarlyContinuation();
     bool giveUpFront();
+    std::size_t nextCapture(std::size_t from, std::size_t end) const;
     void take(bool afterLoss);
     void lose(std::size_t n);
     static void identity(Order& o, std::size_t n);
@@ -65,7 +74,7 @@ private:
     unsigned long _duplicates = 0;
     unsigned long _reordered = 0;
     std::size_t _lostBytes = 0;
-    int _budget = 0; // orders left to try in this repair
+    std::size_t _checkBudget = 0; // bytes left to check for this datagram
 };
 
 } // namespace Audio

@@ -46,7 +46,6 @@ void OggInput::reset(Net* net)
     _filter.reset();
     _linkEnded = false;
     _endReported = false;
-    _skippedBefore = 0;
     _foreign = false;
     _broken = false;
     _newest = Newest();
@@ -65,8 +64,8 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
     while (_served == _pages.size()) {
         if (stopRequested())
             return 0;
-        if (_framer.lostBytes() > _skippedBefore + foreignLimit) {
-            _skippedBefore = _framer.lostBytes();
+        if (_framer.lostBytes() > foreignLimit) {
+            _framer.forgetLost();
             _foreign = true;
             return 0;
         }

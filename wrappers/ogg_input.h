@@ -100,7 +100,6 @@ private:
     OggPageFilter _filter;
     bool _linkEnded = false; // the last page taken ended its link, and it was served whole
     bool _endReported = false;
-    size_t _skippedBefore = 0; // of the framer's lost bytes, already reported as foreign
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout
     Newest _newest;
