@@ -72,7 +72,7 @@ bool DatagramWindow::repeatsEarlier(std::size_t i) const
     return false;
 }
 
-void DatagramWindow::reorder(const std::uint8_t* order, std::size_t n)
+void DatagramWindow::reorder(const std::uint16_t* order, std::size_t n)
 {
     std::array<Slot, maxPending> kept{};
     std::array<bool, maxPending> listed{};

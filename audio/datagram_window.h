@@ -15,7 +15,8 @@ namespace Audio {
 class DatagramWindow {
 public:
     static constexpr std::size_t maxDatagram = 65536;
-    static constexpr std::size_t maxPending = 64;
+    // Enough for a large page in small datagrams.
+    static constexpr std::size_t maxPending = 256;
     // Room for the largest page and a datagram around it.
     static constexpr std::size_t maxPendingBytes = 2 * maxDatagram;
     static constexpr std::size_t historyCount = 2;
@@ -48,7 +49,7 @@ public:
     bool repeatsEarlier(std::size_t i) const;
     // Keeps only the slots listed, in the order listed; order[0] == 0 when
     // the front is partly framed.
-    void reorder(const std::uint8_t* order, std::size_t n);
+    void reorder(const std::uint16_t* order, std::size_t n);
 
 private:
     void toHistory(const Slot& s);

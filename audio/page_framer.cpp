@@ -15,6 +15,8 @@ namespace {
 // tried costs a check of the whole page, and a hostile sender's datagrams
 // must not make that unbounded.
 constexpr std::size_t checkBudgetBytes = std::size_t{2} << 20;
+// Orders framed per datagram, checked or not.
+constexpr int orderBudget = 1024;
 // Datagrams looked at for swaps when the page's length is not known.
 constexpr std::size_t unknownSpan = 8;
 // Later captures looked at per attempt to give up the front; a hostile
@@ -39,6 +41,7 @@ void PageFramer::resetCounts()
 void PageFramer::frame()
 {
     _checkBudget = checkBudgetBytes;
+    _ordersLeft = orderBudget;
     while (_window.count() > 0) {
         identity(_natural, _window.count());
         const Framed r = frameAt(_natural, 0, false);
@@ -181,7 +184,7 @@ bool PageFramer::swapSets(const Order& base, std::size_t from, std::size_t to, i
         int k = n - 1;
         while (k >= 0 && at[k] == last(k))
             --k;
-        if (k < 0 || _checkBudget == 0)
+        if (k < 0 || _checkBudget == 0 || --_ordersLeft <= 0)
             return false;
         ++at[k];
         for (int j = k + 1; j < n; ++j)
@@ -293,7 +296,7 @@ void PageFramer::lose(std::size_t n)
 void PageFramer::identity(Order& o, std::size_t n)
 {
     for (std::size_t i = 0; i < n; ++i)
-        o.at[i] = static_cast<std::uint8_t>(i);
+        o.at[i] = static_cast<std::uint16_t>(i);
     o.n = n;
 }
 

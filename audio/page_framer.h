@@ -40,7 +40,7 @@ private:
     static constexpr int maxSwaps = 3;
     enum class Framed { good, bad, missing, noCapture };
     struct Order {
-        std::array<std::uint8_t, DatagramWindow::maxPending> at{};
+        std::array<std::uint16_t, DatagramWindow::maxPending> at{};
         std::size_t n = 0;
     };
 
@@ -75,6 +75,7 @@ private:
     unsigned long _reordered = 0;
     std::size_t _lostBytes = 0;
     std::size_t _checkBudget = 0; // bytes left to check for this datagram
+    int _ordersLeft = 0;          // orders left to frame for this datagram
 };
 
 } // namespace Audio

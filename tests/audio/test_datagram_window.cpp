@@ -33,7 +33,7 @@ TEST(DatagramWindow, KeepsBytesAndOrderThroughReuseAndReordering)
         put(w, static_cast<unsigned char>(value), size);
         put(w, static_cast<unsigned char>(value + 1), size);
         put(w, static_cast<unsigned char>(value + 2), size);
-        const std::uint8_t swapped[] = {0, 2, 1};
+        const std::uint16_t swapped[] = {0, 2, 1};
         w.reorder(swapped, 3);
         ASSERT_TRUE(holds(w, 1, static_cast<unsigned char>(value + 2), size));
         ASSERT_TRUE(holds(w, 2, static_cast<unsigned char>(value + 1), size));
