@@ -40,6 +40,12 @@ void PageOrder::push(const unsigned char* page, std::size_t length, bool afterLo
         release();
     bool fresh = false;
     Stream& s = stream(serial, sequence, fresh);
+    if (fresh && !PageFields::first(page) && !afterLoss && sequence > 0) {
+        // A stream's first page may be the one swapped behind it.
+        s.next = sequence - 1;
+        hold(s, page, length);
+        return;
+    }
     if (fresh || sequence == s.next) {
         give(s, page, length);
         if (_heldLength > 0 && PageFields::sequence(_held.data()) == s.next) {
@@ -125,7 +131,8 @@ void PageOrder::release()
     _heldOld = false;
     bool fresh = false;
     Stream& s = stream(_heldSerial, PageFields::sequence(_held.data()), fresh);
-    _lost += PageFields::sequence(_held.data()) - s.next;
+    if (s.taken != 0)
+        _lost += PageFields::sequence(_held.data()) - s.next; // else: a stream joined midway
     give(s, _held.data(), length);
 }
 

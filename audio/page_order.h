@@ -13,8 +13,9 @@ class PageSink;
 // logical stream: a page already taken (same serial and sequence number) is
 // a duplicate and dropped; a page one ahead of the next expected is held
 // until the next datagram, so that a swapped neighbour takes its place
-// before it; pages older than what was taken are dropped. Pages of a
-// stream not seen before pass as they come. Used by one thread.
+// before it; pages older than what was taken are dropped. A stream not
+// seen before starts with whichever page comes, a page that does not begin
+// the stream waiting one datagram for the one before it. Used by one thread.
 class PageOrder {
 public:
     explicit PageOrder(PageSink& sink);
