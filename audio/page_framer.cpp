@@ -15,13 +15,11 @@ namespace {
 // tried costs a check of the whole page, and a hostile sender's datagrams
 // must not make that unbounded.
 constexpr std::size_t checkBudgetBytes = std::size_t{2} << 20;
-// Orders framed per datagram, checked or not.
+// Orders and later captures framed per datagram, checked or not: a hostile
+// datagram may hold thousands of captures.
 constexpr int orderBudget = 1024;
 // Datagrams looked at for swaps when the page's length is not known.
 constexpr std::size_t unknownSpan = 8;
-// Later captures looked at per attempt to give up the front; a hostile
-// datagram may hold thousands.
-constexpr int captureBudget = 16;
 constexpr std::size_t captureLength = 4;
 
 } // namespace
@@ -55,6 +53,13 @@ void PageFramer::frame()
             return;
         lose(_window.frontBytes());
     }
+}
+
+void PageFramer::settle()
+{
+    _settling = true;
+    frame();
+    _settling = false;
 }
 
 PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from, bool budgeted)
@@ -243,9 +248,9 @@ bool PageFramer::mayBeEarlyContinuation()
 // front of it are lost.
 bool PageFramer::giveUpFront()
 {
-    const std::size_t end = _window.count() - 1;
-    int budget = captureBudget;
-    for (std::size_t at = nextCapture(1, end); at != none && budget-- > 0; at = nextCapture(at + 1, end)) {
+    const std::size_t end = _settling ? _window.count() : _window.count() - 1;
+    for (std::size_t at = nextCapture(1, end); at != none && _ordersLeft-- > 0;
+         at = nextCapture(at + 1, end)) {
         if (frameAt(_natural, at) == Framed::good) {
             lose(at);
             take(true);

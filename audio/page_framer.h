@@ -28,6 +28,8 @@ public:
 
     // Frames every page the window holds now; after each datagram.
     void frame();
+    // Nothing came for a while: a swapped neighbour is not waited for.
+    void settle();
     void resetCounts();
 
     unsigned long duplicates() const { return _duplicates; } // datagrams dropped as repeats
@@ -76,6 +78,7 @@ private:
     std::size_t _lostBytes = 0;
     std::size_t _checkBudget = 0; // bytes left to check for this datagram
     int _ordersLeft = 0;          // orders left to frame for this datagram
+    bool _settling = false;
 };
 
 } // namespace Audio

@@ -101,6 +101,7 @@ bool OggInput::receive(int timeoutMs)
 {
     if (!take(timeoutMs)) {
         const size_t before = _pages.size();
+        _framer.settle();
         _order.flush();
         tally();
         return _pages.size() != before;

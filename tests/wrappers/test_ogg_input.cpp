@@ -171,6 +171,21 @@ TEST(OggInput, GarbageAndFloodsOfRepeatsNeitherStallNorKeepTheStreamOut)
     EXPECT_TRUE(in.readAll() == stream);
     EXPECT_GE(in.input.counts().duplicates, 39u * (datagrams.size() / 7));
 
+    // Captures everywhere, each claiming the largest page there is.
+    Input captures;
+    Bytes fake(1024);
+    for (size_t at = 0; at + 32 <= fake.size(); at += 32) {
+        const Bytes header = {'O', 'g', 'g', 'S', 0, 0, 0, 0, 0, 0, 0, 0, 0,  0,
+                              1,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 255};
+        std::copy(header.begin(), header.end(), fake.begin() + static_cast<long>(at));
+        std::fill(fake.begin() + static_cast<long>(at + header.size()),
+                  fake.begin() + static_cast<long>(at + 32), 255);
+    }
+    for (int k = 0; k < 300; ++k)
+        captures.mem->push(fake);
+    captures.mem->push(datagrams);
+    EXPECT_TRUE(captures.readAll() == stream);
+
     Input pages;
     for (const Bytes& p : splitPages(stream)) {
         for (int k = 0; k < 20; ++k)
