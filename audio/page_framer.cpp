@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t checkBudgetBytes = std::size_t{2} << 20;
 // Orders and later captures framed per datagram, checked or not: a hostile
 // datagram may hold thousands of captures.
-constexpr int orderBudget = 1024;
+constexpr int orderBudget = 4096;
 // Datagrams looked at for swaps when the page's length is not known.
 constexpr std::size_t unknownSpan = 8;
 constexpr std::size_t captureLength = 4;
@@ -124,21 +124,23 @@ bool PageFramer::repair(Framed natural)
 {
     if (natural == Framed::missing && !headerStraddles())
         return false; // the page is still arriving
-    for (int pass = 0; pass < 2; ++pass) {
-        _base = _natural;
-        if (pass == 1 && !dedup(_base))
-            return false;
-        const bool swapFront = _window.begin(_base.at[0]) == 0 && natural == Framed::noCapture;
-        int swaps = 0;
-        if (!(pass == 1 && tryOrder(_base)) && !trySwaps(_base, swapFront, swaps))
-            continue;
-        _duplicates += _window.count() - _variant.n;
-        _reordered += static_cast<unsigned long>(swaps);
-        _window.reorder(_variant.at.data(), _variant.n);
-        take(false);
-        return true;
-    }
-    return false;
+    // Without repeats first: a repeat is the likelier fault, and the swaps
+    // tried with it must not be spent before.
+    _base = _natural;
+    if (dedup(_base) && (tryOrder(_base) || trySwaps(_base, natural)))
+        return adopt();
+    _base = _natural;
+    return trySwaps(_base, natural) && adopt();
+}
+
+// The order in _variant becomes the window's, and its front page is taken.
+bool PageFramer::adopt()
+{
+    _duplicates += _window.count() - _variant.n;
+    _reordered += static_cast<unsigned long>(_swaps);
+    _window.reorder(_variant.at.data(), _variant.n);
+    take(false);
+    return true;
 }
 
 // Leaves out every datagram that repeats an earlier one; false when none does.
@@ -155,17 +157,16 @@ bool PageFramer::dedup(Order& o) const
     return changed && kept > 0;
 }
 
-// One swap of neighbours, then two, then three, among the datagrams the
-// page spans; swaps counts those of the order found, left in _variant.
-bool PageFramer::trySwaps(const Order& base, bool swapFront, int& swaps)
+// One swap of neighbours, then two, and so on up to maxSwaps, among the
+// datagrams the page spans; the order found is left in _variant.
+bool PageFramer::trySwaps(const Order& base, Framed natural)
 {
+    const bool swapFront = _window.begin(base.at[0]) == 0 && natural == Framed::noCapture;
     const std::size_t from = swapFront ? 0 : 1;
     const std::size_t to = span(base);
-    for (int n = 1; n <= maxSwaps; ++n) {
-        if (swapSets(base, from, to, n)) {
-            swaps = n;
+    for (_swaps = 1; _swaps <= maxSwaps; ++_swaps) {
+        if (swapSets(base, from, to, _swaps))
             return true;
-        }
     }
     return false;
 }
@@ -214,6 +215,7 @@ std::size_t PageFramer::span(const Order& base)
 
 bool PageFramer::tryOrder(const Order& base)
 {
+    _swaps = 0;
     _variant = base;
     return frameAt(_variant, 0) == Framed::good;
 }

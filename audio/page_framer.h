@@ -39,7 +39,7 @@ public:
     void forgetLost() { _lostBytes = 0; }
 
 private:
-    static constexpr int maxSwaps = 3;
+    static constexpr int maxSwaps = 4;
     enum class Framed { good, bad, missing, noCapture };
     struct Order {
         std::array<std::uint16_t, DatagramWindow::maxPending> at{};
@@ -54,7 +54,8 @@ private:
     std::size_t gather(const Order& o, std::size_t from, std::size_t length, unsigned char* dst) const;
     bool repair(Framed natural);
     bool dedup(Order& o) const;
-    bool trySwaps(const Order& base, bool swapFront, int& swaps);
+    bool adopt();
+    bool trySwaps(const Order& base, Framed natural);
     bool swapSets(const Order& base, std::size_t from, std::size_t to, int n);
     std::size_t span(const Order& base);
     bool tryOrder(const Order& base);
@@ -79,6 +80,7 @@ private:
     std::size_t _checkBudget = 0; // bytes left to check for this datagram
     int _ordersLeft = 0;          // orders left to frame for this datagram
     bool _settling = false;
+    int _swaps = 0; // in the order found
 };
 
 } // namespace Audio
