@@ -127,10 +127,13 @@ bool PageFramer::repair(Framed natural)
     // Without repeats first: a repeat is the likelier fault, and the swaps
     // tried with it must not be spent before.
     _base = _natural;
-    if (dedup(_base) && (tryOrder(_base) || trySwaps(_base, natural)))
+    if (dedup(_base) && (tryOrder(_base) || trySwaps(_base, natural, none)))
         return adopt();
     _base = _natural;
-    return trySwaps(_base, natural) && adopt();
+    // A page still arriving in arrival order can only come whole by a change
+    // to its header.
+    const std::size_t firstUpTo = natural == Framed::missing ? headerEnd(_base) : none;
+    return trySwaps(_base, natural, firstUpTo) && adopt();
 }
 
 // The order in _variant becomes the window's, and its front page is taken.
@@ -159,8 +162,9 @@ bool PageFramer::dedup(Order& o) const
 
 // One swap of neighbours, then two, and so on up to maxSwaps, among the
 // datagrams the page spans; the order found is left in _variant.
-bool PageFramer::trySwaps(const Order& base, Framed natural)
+bool PageFramer::trySwaps(const Order& base, Framed natural, std::size_t firstUpTo)
 {
+    _firstUpTo = firstUpTo;
     const bool swapFront = _window.begin(base.at[0]) == 0 && natural == Framed::noCapture;
     const std::size_t from = swapFront ? 0 : 1;
     const std::size_t to = span(base);
@@ -179,7 +183,7 @@ bool PageFramer::swapSets(const Order& base, std::size_t from, std::size_t to, i
     for (int k = 0; k < n; ++k)
         at[k] = from + 2 * static_cast<std::size_t>(k);
     const auto last = [&](int k) { return to - 2 - 2 * static_cast<std::size_t>(n - 1 - k); };
-    if (to < from + 2 * static_cast<std::size_t>(n))
+    if (to < from + 2 * static_cast<std::size_t>(n) || from > _firstUpTo)
         return false;
     for (;;) {
         _variant = base;
@@ -190,7 +194,7 @@ bool PageFramer::swapSets(const Order& base, std::size_t from, std::size_t to, i
         int k = n - 1;
         while (k >= 0 && at[k] == last(k))
             --k;
-        if (k < 0 || _checkBudget == 0 || --_ordersLeft <= 0)
+        if (k < 0 || _checkBudget == 0 || --_ordersLeft <= 0 || (k == 0 && at[0] == _firstUpTo))
             return false;
         ++at[k];
         for (int j = k + 1; j < n; ++j)
@@ -211,6 +215,18 @@ std::size_t PageFramer::span(const Order& base)
     for (; i < base.n && bytes < length; ++i)
         bytes += _window.slot(base.at[i]).size - _window.begin(base.at[i]);
     return std::min(base.n, i + 1);
+}
+
+// Where the longest header that may begin the front page ends.
+std::size_t PageFramer::headerEnd(const Order& base) const
+{
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < base.n; ++i) {
+        bytes += _window.slot(base.at[i]).size - _window.begin(base.at[i]);
+        if (bytes >= PageFields::fixedLength + 255)
+            return i;
+    }
+    return base.n;
 }
 
 bool PageFramer::tryOrder(const Order& base)

@@ -55,7 +55,8 @@ private:
     bool repair(Framed natural);
     bool dedup(Order& o) const;
     bool adopt();
-    bool trySwaps(const Order& base, Framed natural);
+    bool trySwaps(const Order& base, Framed natural, std::size_t firstUpTo);
+    std::size_t headerEnd(const Order& base) const;
     bool swapSets(const Order& base, std::size_t from, std::size_t to, int n);
     std::size_t span(const Order& base);
     bool tryOrder(const Order& base);
@@ -80,7 +81,8 @@ private:
     std::size_t _checkBudget = 0; // bytes left to check for this datagram
     int _ordersLeft = 0;          // orders left to frame for this datagram
     bool _settling = false;
-    int _swaps = 0; // in the order found
+    int _swaps = 0;                // in the order found
+    std::size_t _firstUpTo = none; // where the first swap may be at most
 };
 
 } // namespace Audio
