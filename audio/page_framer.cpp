@@ -165,12 +165,16 @@ bool PageFramer::dedup(Order& o) const
 bool PageFramer::trySwaps(const Order& base, Framed natural, std::size_t firstUpTo)
 {
     _firstUpTo = firstUpTo;
+    _completeSeen = false;
     const bool swapFront = _window.begin(base.at[0]) == 0 && natural == Framed::noCapture;
     const std::size_t from = swapFront ? 0 : 1;
     const std::size_t to = span(base);
     for (_swaps = 1; _swaps <= maxSwaps; ++_swaps) {
         if (swapSets(base, from, to, _swaps))
             return true;
+        // No header change made the page whole: more swaps cannot either.
+        if (firstUpTo != none && !_completeSeen)
+            return false;
     }
     return false;
 }
@@ -189,8 +193,10 @@ bool PageFramer::swapSets(const Order& base, std::size_t from, std::size_t to, i
         _variant = base;
         for (int k = 0; k < n; ++k)
             std::swap(_variant.at[at[k]], _variant.at[at[k] + 1]);
-        if (frameAt(_variant, 0) == Framed::good)
+        const Framed r = frameAt(_variant, 0);
+        if (r == Framed::good)
             return true;
+        _completeSeen = _completeSeen || r == Framed::bad;
         int k = n - 1;
         while (k >= 0 && at[k] == last(k))
             --k;

@@ -83,6 +83,7 @@ private:
     bool _settling = false;
     int _swaps = 0;                // in the order found
     std::size_t _firstUpTo = none; // where the first swap may be at most
+    bool _completeSeen = false;    // an order tried made the page whole
 };
 
 } // namespace Audio
