@@ -119,6 +119,7 @@ void AudioDec::init(Net* net, Audio::Sink* sink)
     _startedAt = Audio::Sink::Clock::now();
     _deviceAskedAt = {};
     _ledger.reset();
+    _closedCounts = OggInput::Counts();
     _starvedSeen = sink->deviceClock().starvedFrames;
     _gapSeen = false;
     _input.reset(net);
@@ -404,6 +405,8 @@ bool AudioDec::isInitialized() const
 
 void AudioDec::close()
 {
+    if (_net)
+        _closedCounts = _input.counts(); // for report(), which may come after
     if (_initialized)
         ov_clear(_vf.get());
     _initialized = false;
@@ -424,6 +427,11 @@ AudioDec::Report AudioDec::report() const
     r.gaps = _ledger.totals();
     r.slowest = _follower.slowest();
     r.fastest = _follower.fastest();
+    const OggInput::Counts& c = _net ? _input.counts() : _closedCounts;
+    r.pagesLost = c.pagesLost;
+    r.pagesRefused = c.pagesRefused;
+    r.duplicates = c.duplicates;
+    r.reordered = c.reordered;
     return r;
 }
 

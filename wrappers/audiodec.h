@@ -97,6 +97,7 @@ private:
     Audio::Sink* _sink;
     bool _initialized;
     OggInput _input;
+    OggInput::Counts _closedCounts; // the input's, when the latest run's decoder was closed
 
     // Frames to play next, as stereo: the library's own arrays (valid until
     // its next call), _mixLeft/_mixRight for a downmix, the staged frames

@@ -1,9 +1,8 @@
 #include "wrappers/ogg_input.h"
 
+#include "audio/page_fields.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
-
-#include <ogg/ogg.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,7 +13,7 @@ namespace Wrappers {
 namespace {
 
 // Room for the largest UDP payload, so that a datagram is taken whole.
-constexpr int datagramCapacity = 65536;
+constexpr int datagramCapacity = static_cast<int>(Audio::DatagramWindow::maxDatagram);
 // As far as the decoding library itself searches for a page before it
 // calls a stream foreign.
 constexpr size_t foreignLimit = 65536;
@@ -28,30 +27,25 @@ constexpr size_t compactAfter = size_t{64} * 1024;
 
 } // namespace
 
-struct OggInput::Sync {
-    ogg_sync_state state;
-};
-
-OggInput::OggInput() : _sync(std::make_unique<Sync>()), _datagram(datagramCapacity)
+OggInput::OggInput() : _order(*this), _framer(_window, _check, _order)
 {
-    ogg_sync_init(&_sync->state);
 }
 
-OggInput::~OggInput()
-{
-    ogg_sync_clear(&_sync->state);
-}
+OggInput::~OggInput() = default;
 
 void OggInput::reset(Net* net)
 {
-    ogg_sync_reset(&_sync->state);
+    _window.clear();
+    _order.reset();
+    _order.resetCounts();
+    _framer.resetCounts();
+    _counts = Counts();
     _net = net;
     _pages.clear();
     _served = 0;
     _filter.reset();
     _linkEnded = false;
     _endReported = false;
-    _skipped = 0;
     _foreign = false;
     _broken = false;
     _newest = Newest();
@@ -70,8 +64,8 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
     while (_served == _pages.size()) {
         if (stopRequested())
             return 0;
-        if (_skipped > foreignLimit) {
-            _skipped = 0;
+        if (_framer.lostBytes() > foreignLimit) {
+            _framer.forgetLost();
             _foreign = true;
             return 0;
         }
@@ -101,11 +95,17 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
 }
 
 // One datagram into the framing layer, then whatever else is waiting at
-// the socket. False when nothing came in time.
+// the socket. False when nothing came in time and no page was held back
+// for a swapped neighbour that did not come.
 bool OggInput::receive(int timeoutMs)
 {
-    if (!take(timeoutMs))
-        return false;
+    if (!take(timeoutMs)) {
+        const size_t before = _pages.size();
+        _framer.settle();
+        _order.flush();
+        tally();
+        return _pages.size() != before;
+    }
     drain();
     return true;
 }
@@ -132,7 +132,7 @@ bool OggInput::take(int timeoutMs)
         return false;
     int n = 0;
     try {
-        n = _net->receive(_datagram.data(), 1, static_cast<int>(_datagram.size()), timeoutMs);
+        n = _net->receive(_window.room(), 1, datagramCapacity, timeoutMs);
     } catch (const Utils::NetErrorTimeout&) {
         return false;
     } catch (const Utils::NetError&) {
@@ -141,12 +141,14 @@ bool OggInput::take(int timeoutMs)
     }
     if (n <= 0)
         return false;
-    char* room = ogg_sync_buffer(&_sync->state, n);
-    if (!room)
-        return false;
-    std::memcpy(room, _datagram.data(), static_cast<size_t>(n));
-    ogg_sync_wrote(&_sync->state, n);
-    takePages();
+    if (_served == _pages.size() || _served > compactAfter) {
+        _pages.erase(_pages.begin(), _pages.begin() + static_cast<long>(_served));
+        _served = 0;
+    }
+    _window.commit(static_cast<size_t>(n));
+    _framer.frame();
+    _order.datagramEnded();
+    tally();
     return true;
 }
 
@@ -168,32 +170,25 @@ void OggInput::noteNewest(int64_t granule, uint32_t serial, long sequence, bool 
         _arrived(_newest);
 }
 
-// Moves every whole, checked page out of the framing layer into _pages;
-// bytes that belong to no page are dropped there.
-void OggInput::takePages()
+// A checked page in order, from the framer: filtered into _pages.
+void OggInput::onPage(const unsigned char* page, size_t length)
 {
-    if (_served == _pages.size() || _served > compactAfter) {
-        _pages.erase(_pages.begin(), _pages.begin() + static_cast<long>(_served));
-        _served = 0;
+    const size_t header = Audio::PageFields::headerLength(page);
+    if (!_filter.accept(page, header, length - header)) {
+        ++_counts.pagesRefused;
+        return;
     }
-    const auto now = std::chrono::steady_clock::now();
-    ogg_page page;
-    long r = 0;
-    while ((r = ogg_sync_pageseek(&_sync->state, &page)) != 0) {
-        if (r < 0) {
-            _skipped += static_cast<size_t>(-r); // not part of any page
-            continue;
-        }
-        _skipped = 0;
-        if (!_filter.accept(page.header, static_cast<size_t>(page.header_len),
-                            static_cast<size_t>(page.body_len), now))
-            continue;
-        _pages.insert(_pages.end(), page.header, page.header + page.header_len);
-        _pages.insert(_pages.end(), page.body, page.body + page.body_len);
-        _endReported = false;
-        noteNewest(ogg_page_granulepos(&page), static_cast<uint32_t>(ogg_page_serialno(&page)),
-                   ogg_page_pageno(&page), ogg_page_eos(&page) != 0, now);
-    }
+    _pages.insert(_pages.end(), page, page + length);
+    _endReported = false;
+    noteNewest(Audio::PageFields::granule(page), Audio::PageFields::serial(page), Audio::PageFields::sequence(page),
+               Audio::PageFields::last(page), std::chrono::steady_clock::now());
+}
+
+void OggInput::tally()
+{
+    _counts.duplicates = _framer.duplicates() + _order.duplicates();
+    _counts.reordered = _framer.reordered() + _order.reordered();
+    _counts.pagesLost = _order.lost();
 }
 
 } // namespace Wrappers

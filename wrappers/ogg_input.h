@@ -1,12 +1,16 @@
 #pragma once
 
+#include "audio/datagram_window.h"
+#include "audio/page_framer.h"
+#include "audio/page_order.h"
+#include "audio/page_sink.h"
+#include "wrappers/ogg_page_check.h"
 #include "wrappers/ogg_page_filter.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace Wrappers {
@@ -14,15 +18,16 @@ namespace Wrappers {
 class Net;
 
 // The decoding library's view of the network: datagrams from a Net are
-// framed into whole Ogg pages, checked and filtered (OggPageFilter), and
-// served to the library's reads. Knowing the pages lets the decoder tell the
+// framed into whole Ogg pages and checked, with what the network repeated
+// or swapped put right (Audio::PageFramer, Audio::PageOrder), filtered
+// (OggPageFilter), and served to the library's reads. Knowing the pages lets the decoder tell the
 // end of a link from a stall. A read gives up when a stop is requested, so
 // nothing that arrives can hold the decoding thread. Used by the decoding
 // thread only.
-class OggInput {
+class OggInput : private Audio::PageSink {
 public:
     OggInput();
-    ~OggInput();
+    ~OggInput() override;
     OggInput(const OggInput&) = delete;
     OggInput& operator=(const OggInput&) = delete;
 
@@ -69,29 +74,39 @@ public:
     void setArrivalListener(std::function<void(const Newest&)> listener) { _arrived = std::move(listener); }
     bool stopRequested() const { return _stopRequested && _stopRequested(); }
 
-private:
-    struct Sync; // libogg's framing state
+    // What was repaired or lost since the last reset.
+    struct Counts {
+        unsigned long duplicates = 0;   // datagrams or pages dropped as repeats
+        unsigned long reordered = 0;    // datagrams or pages put back in order
+        unsigned long pagesLost = 0;    // gaps in a stream's page sequence never filled
+        unsigned long pagesRefused = 0; // pages the filter refused
+    };
+    const Counts& counts() const { return _counts; }
 
+private:
     bool receive(int timeoutMs);
     bool take(int timeoutMs);
-    void takePages();
+    void onPage(const unsigned char* page, size_t length) override;
+    void tally();
     void noteNewest(int64_t granule, uint32_t serial, long sequence, bool ends,
                     std::chrono::steady_clock::time_point now);
 
-    std::unique_ptr<Sync> _sync;
     Net* _net = nullptr;
     std::function<bool()> _stopRequested;
-    std::vector<unsigned char> _datagram;
+    Audio::DatagramWindow _window;
+    OggPageCheck _check;
+    Audio::PageOrder _order;
+    Audio::PageFramer _framer;
     std::vector<unsigned char> _pages; // accepted page bytes not yet served
     size_t _served = 0;                // of _pages
     OggPageFilter _filter;
     bool _linkEnded = false; // the last page taken ended its link, and it was served whole
     bool _endReported = false;
-    size_t _skipped = 0; // bytes dropped since the last page
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout
     Newest _newest;
     std::function<void(const Newest&)> _arrived;
+    Counts _counts;
 };
 
 } // namespace Wrappers

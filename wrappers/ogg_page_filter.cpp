@@ -26,11 +26,9 @@ void OggPageFilter::reset()
     _count = 0;
     _ended = 0;
     _headersOnly = false;
-    _lastAccepted = {};
 }
 
-bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength, std::size_t,
-                           std::chrono::steady_clock::time_point now)
+bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength, std::size_t)
 {
     if (headerLength < lacingAt || headerLength < lacingAt + header[segmentsAt]) {
         ++_dropped;
@@ -38,7 +36,7 @@ bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength
     }
     const uint32_t serial = serialOf(header);
     const bool first = header[flagsAt] & firstPage;
-    if (first && (!find(serial) || linkEnded()) && !startsLink(serial, now)) {
+    if (first && (!find(serial) || linkEnded()) && !startsLink(serial)) {
         ++_dropped;
         return false;
     }
@@ -55,7 +53,6 @@ bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength
         s->ended = true;
         ++_ended;
     }
-    _lastAccepted = now;
     return true;
 }
 
@@ -68,16 +65,16 @@ OggPageFilter::Stream* OggPageFilter::find(uint32_t serial)
     return nullptr;
 }
 
-// A first page of a stream we do not follow: the start of the next link
-// when the current one has ended or gone quiet, another stream of the link
-// being opened while only first pages came so far, else an intruder.
-bool OggPageFilter::startsLink(uint32_t serial, std::chrono::steady_clock::time_point now)
+// A first page of a stream we do not follow: another stream of the link
+// being opened while only first pages came so far, else the start of the
+// next link. Only the run's own sender reaches here, so a new stream in the
+// middle of one is its encoder starting again, never an intruder.
+bool OggPageFilter::startsLink(uint32_t serial)
 {
-    const bool stale = now - _lastAccepted >= staleAfter;
-    if (_count == 0 || linkEnded() || stale) {
+    if (_count == 0 || linkEnded() || !_headersOnly) {
         _count = 0;
         _ended = 0;
-    } else if (!_headersOnly || _count == maxStreams) {
+    } else if (_count == maxStreams) {
         return false;
     }
     _streams[_count++] = Stream{serial, 0, false, false};

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -10,8 +9,10 @@ namespace Wrappers {
 // stranger or a broken sender slips into the stream can take it over or
 // exhaust memory:
 // - pages of the logical streams that the current link began with pass;
-//   the first page of another stream passes only once the current link has
-//   ended (or has sent nothing for a while), as the next link of a chain;
+//   the first page of another stream starts the next link at once (the
+//   next link of a chain, or an encoder that restarted without ending its
+//   stream: datagrams come from one sender only), except while the current
+//   link has had first pages only, when it is one more stream of that link;
 // - a packet that keeps growing past maxPacketBytes, far beyond any real
 //   Vorbis packet, is refused: its pages are dropped up to the next page
 //   that starts a fresh packet.
@@ -19,12 +20,10 @@ namespace Wrappers {
 class OggPageFilter {
 public:
     static constexpr std::size_t maxPacketBytes = std::size_t{1} << 20;
-    static constexpr std::chrono::seconds staleAfter{2};
 
     void reset();
     // header and its length as the page has them; a checked page.
-    bool accept(const unsigned char* header, std::size_t headerLength, std::size_t bodyLength,
-                std::chrono::steady_clock::time_point now);
+    bool accept(const unsigned char* header, std::size_t headerLength, std::size_t bodyLength);
     // Every stream of the current link has sent its last page.
     bool linkEnded() const { return _count > 0 && _ended == _count; }
     unsigned long dropped() const { return _dropped; }
@@ -40,14 +39,13 @@ private:
     };
 
     Stream* find(uint32_t serial);
-    bool startsLink(uint32_t serial, std::chrono::steady_clock::time_point now);
+    bool startsLink(uint32_t serial);
     static bool withinBounds(Stream& s, const unsigned char* header, std::size_t headerLength);
 
     Stream _streams[maxStreams] = {};
     int _count = 0;
     int _ended = 0;
     bool _headersOnly = false; // no page but first pages in this link yet
-    std::chrono::steady_clock::time_point _lastAccepted{};
     unsigned long _dropped = 0;
 };
 
