@@ -1,5 +1,6 @@
 #include "send/input_stream.h"
 #include "send/ogg_page_reader.h"
+#include "send/ogg_repager.h"
 #include "send/pacing_schedule.h"
 #include "send/send_options.h"
 #include "send/send_session.h"
@@ -61,7 +62,11 @@ int play(const Send::SendOptions& options)
     config.readyTimeoutMs = options.timeoutMs;
     config.progress = options.progress && isatty(STDOUT_FILENO);
     config.totalSeconds = total;
-    Send::SendSession session(config, input);
+    // Every page fits one datagram, so that a lost datagram costs only the
+    // pages it carries.
+    Send::OggPageReader reader(input);
+    Send::OggRepager source(reader, config.datagramBytes);
+    Send::SendSession session(config, source);
     switch (session.run()) {
     case Send::SendSession::Result::Finished:
         return exitOk;
