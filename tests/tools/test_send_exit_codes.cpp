@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,7 +57,8 @@ TEST(SendExitCodes, HelpDocumentsEveryOptionAndBadUsageExitsTwo)
 {
     std::vector<std::string> out;
     EXPECT_EQ(runSender({"--help"}, nullptr, &out), 0);
-    for (const char* option : {"--host", "--port", "--lead", "--loop", "--timeout", "--quiet", "--help"})
+    for (const char* option : {"--host", "--port", "--lead", "--loop", "--timeout", "--quiet", "--capture",
+                               "--sink", "--quality", "--help"})
         EXPECT_TRUE(anyContains(out, option)) << option;
     EXPECT_TRUE(anyContains(out, "Exit status"));
 
@@ -69,24 +71,49 @@ TEST(SendExitCodes, HelpDocumentsEveryOptionAndBadUsageExitsTwo)
     EXPECT_EQ(runSender({"localhost"}), 2);
 }
 
-TEST(SendExitCodes, InputThatIsNotOggVorbisOrUnreadable)
+TEST(SendExitCodes, EachInputThatCannotBeSentHasItsMessageAndStatus)
 {
     // Checked before connecting: nothing listens on the port given.
-    std::string port = std::to_string(TestHelpers::freePort());
+    const std::string port = std::to_string(TestHelpers::freePort());
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
     TempFile garbage(TestHelpers::garbageBytes(10000));
-    std::vector<std::string> err;
-    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", garbage.path()}, &err), 4);
-    EXPECT_TRUE(anyContains(err, "is not an Ogg Vorbis stream"));
     TempFile empty(Bytes{});
-    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", empty.path()}), 4);
     Bytes cut = oneSecond();
     cut.resize(20); // not even the first page
     TempFile shortFile(cut);
-    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", shortFile.path()}), 4);
-    // Standard input is /dev/null here.
-    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", "-"}), 4);
-    EXPECT_EQ(runSender({"--port", port, "127.0.0.1", "/nonexistent/file.ogg"}, &err), 7);
-    EXPECT_TRUE(anyContains(err, "cannot open"));
+    const std::vector<Case> cases = {
+        {{garbage.path()}, 4, "holds no audio that can be decoded"},
+        {{empty.path()}, 4, "holds no audio that can be decoded"},
+        {{shortFile.path()}, 4, "holds no audio that can be decoded"},
+        {{"-"}, 4, "is not an Ogg Vorbis stream"}, // standard input is /dev/null here
+        {{"/nonexistent/file.mp3"}, 7, "cannot open"},
+        {{"/tmp"}, 7, "cannot read"},
+        {{"--capture", "veldrane_no_such_source"}, 9, "has no source veldrane_no_such_source"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--port", port, "--host", "127.0.0.1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<std::string> err;
+        EXPECT_EQ(runSender(args, &err), c.status) << c.args.back();
+        ASSERT_EQ(err.size(), 1u) << c.args.back();
+        EXPECT_TRUE(anyContains(err, c.message)) << err[0];
+    }
+    const char* previous = std::getenv("PULSE_SERVER");
+    const std::string saved = previous ? previous : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/veldrane-pulse", 1);
+    for (const char* live : {"--capture", "--sink=veldrane_send_test"}) {
+        std::vector<std::string> err;
+        EXPECT_EQ(runSender({"--port", port, live, "127.0.0.1"}, &err), 8) << live;
+        EXPECT_TRUE(anyContains(err, "cannot reach the sound server")) << live;
+    }
+    if (previous)
+        setenv("PULSE_SERVER", saved.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
 }
 
 TEST(SendExitCodes, NoReceiverExitsThree)

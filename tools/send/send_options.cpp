@@ -33,19 +33,33 @@ bool toInt(const std::string& text, int& value)
 std::string SendOptions::usage()
 {
     return "Usage: veldrane-send [OPTIONS] HOST FILE\n"
-           "       veldrane-send [OPTIONS] --host HOST FILE\n"
-           "Plays the Ogg Vorbis FILE (\"-\" for standard input) on the veldrane\n"
-           "receiver at HOST: asks it to start over TCP, then sends the stream from\n"
-           "its beginning in UDP datagrams of 1024 bytes to the port it names,\n"
-           "paced in real time from the granule positions of the Ogg pages.\n"
+           "       veldrane-send [OPTIONS] --capture [SOURCE] HOST\n"
+           "       veldrane-send [OPTIONS] --sink NAME HOST\n"
+           "Plays the audio FILE (\"-\" for an Ogg Vorbis standard input), or what\n"
+           "this computer plays, on the veldrane receiver at HOST: asks it to start\n"
+           "over TCP, then sends an Ogg Vorbis stream from its beginning in UDP\n"
+           "datagrams of at most 1024 bytes, each holding whole Ogg pages, to the\n"
+           "port it names, paced in real time from the pages' granule positions.\n"
+           "An Ogg Vorbis FILE is sent with its packets unchanged; any other format\n"
+           "FFmpeg decodes (MP3, FLAC, WAV, AIFF, Opus, AAC/M4A...) is converted to\n"
+           "44100 Hz stereo and encoded as it is sent.\n"
            "\n"
            "Options:\n"
+           "  --capture [SOURCE]  send what the sound server's SOURCE records\n"
+           "                   (default: the monitor of the default output, which\n"
+           "                   is everything this computer plays)\n"
+           "  --sink NAME      make an output device NAME that any program can\n"
+           "                   play to, and send what is played to it; the device\n"
+           "                   is removed when veldrane-send ends\n"
+           "  --quality Q      Vorbis quality of what is encoded here, 0 to 10\n"
+           "                   (default 5)\n"
            "  --host HOST      the receiver (instead of the first argument)\n"
            "  --port PORT      the receiver's control port (default 8888)\n"
            "  --lead SECONDS   how far ahead of the player each page is sent\n"
-           "                   (default 1; 0 to 30). The first SECONDS of audio\n"
-           "                   leave at once, so a receiver with one buffer never\n"
-           "                   runs dry; the receiver's socket must hold that much.\n"
+           "                   (default 1; live audio 0; 0 to 30). The first\n"
+           "                   SECONDS of audio leave at once, so a receiver with\n"
+           "                   one buffer never runs dry; the receiver's socket\n"
+           "                   must hold that much.\n"
            "  --loop           send the file again and again, as one chained\n"
            "                   stream, until interrupted (standard input: only\n"
            "                   a stream of at most 1 MiB)\n"
@@ -69,10 +83,13 @@ std::string SendOptions::usage()
            "  1  an unexpected error\n"
            "  2  usage error\n"
            "  3  no receiver answers (cannot connect, or no \"udpReady\" in time)\n"
-           "  4  the input is not an Ogg Vorbis stream\n"
+           "  4  the input holds no audio that can be decoded (standard input: it\n"
+           "     is not an Ogg Vorbis stream)\n"
            "  5  the receiver gave up (it failed to open the stream five times)\n"
            "  6  the connection to the receiver was lost\n"
-           "  7  the input cannot be read\n";
+           "  7  the input cannot be opened or read (no such file, no permission)\n"
+           "  8  no sound server answers (--capture, --sink)\n"
+           "  9  the sound server has no such source, or cannot make the device\n";
 }
 
 bool SendOptions::fail(const std::string& message)
@@ -81,10 +98,32 @@ bool SendOptions::fail(const std::string& message)
     return false;
 }
 
+bool SendOptions::parseLive(std::vector<std::string>& positional, bool hostGiven, long sourceAt)
+{
+    if (sourceAt >= 0 && positional.size() == (hostGiven ? 1u : 2u)) {
+        source = positional[static_cast<size_t>(sourceAt)];
+        positional.erase(positional.begin() + sourceAt);
+    }
+    if (positional.size() != (hostGiven ? 0u : 1u))
+        return fail("with --capture or --sink give the receiver's HOST and no FILE");
+    if (!hostGiven)
+        host = positional[0];
+    if (!leadGiven)
+        lead = 0;
+    if (loop)
+        return fail("--loop needs a FILE");
+    if (host.empty())
+        return fail("the host is empty");
+    return true;
+}
+
 bool SendOptions::parse(int argc, const char* const* argv)
 {
     std::vector<std::string> positional;
     bool hostGiven = false;
+    // --capture takes the word after it as its SOURCE only when that leaves
+    // the HOST: which one it is shows once every word is read.
+    long sourceAt = -1;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& out) {
@@ -100,6 +139,23 @@ bool SendOptions::parse(int argc, const char* const* argv)
         }
         if (arg == "--loop") {
             loop = true;
+        } else if (arg == "--capture") {
+            capture = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                sourceAt = static_cast<long>(positional.size());
+        } else if (arg.rfind("--capture=", 0) == 0) {
+            capture = true;
+            source = arg.substr(10);
+        } else if (arg == "--sink" || arg.rfind("--sink=", 0) == 0) {
+            if (arg != "--sink")
+                sink = arg.substr(7);
+            else if (!value(sink))
+                sink.clear();
+            if (sink.empty())
+                return fail("--sink needs a device name");
+        } else if (arg == "--quality") {
+            if (!value(v) || !toDouble(v, quality) || quality < 0 || quality > 10)
+                return fail("--quality needs a number from 0 to 10");
         } else if (arg == "--quiet" || arg == "-q") {
             progress = false;
         } else if (arg == "--host") {
@@ -112,6 +168,7 @@ bool SendOptions::parse(int argc, const char* const* argv)
         } else if (arg == "--lead") {
             if (!value(v) || !toDouble(v, lead) || lead < 0 || lead > 30)
                 return fail("--lead needs a number of seconds from 0 to 30");
+            leadGiven = true;
         } else if (arg == "--timeout") {
             double seconds = 0;
             if (!value(v) || !toDouble(v, seconds) || seconds <= 0 || seconds > 3600)
@@ -123,6 +180,10 @@ bool SendOptions::parse(int argc, const char* const* argv)
             positional.push_back(arg);
         }
     }
+    if (capture && !sink.empty())
+        return fail("give --capture or --sink, not both");
+    if (capture || !sink.empty())
+        return parseLive(positional, hostGiven, sourceAt);
     size_t wanted = hostGiven ? 1 : 2;
     if (positional.size() != wanted)
         return fail(hostGiven ? "give one FILE (or - for standard input)"

@@ -3,6 +3,7 @@
 #include "utils/ports.h"
 
 #include <string>
+#include <vector>
 
 namespace Send {
 
@@ -17,8 +18,14 @@ public:
 
     std::string host;
     int port = Utils::controlPort;
-    std::string path; // "-" for standard input
+    std::string path; // "-" for standard input; empty with --capture or --sink
     double lead = 1.0;
+    bool leadGiven = false;
+    double quality = 5; // Vorbis, 0 to 10, for what is encoded here
+    bool capture = false;
+    std::string source; // of --capture; empty: the monitor of the default output
+    std::string sink;   // of --sink
+
     bool loop = false;
     bool progress = true; // on a terminal only; --quiet turns it off
     int timeoutMs = 10000;
@@ -28,6 +35,7 @@ public:
 
 private:
     bool fail(const std::string& message);
+    bool parseLive(std::vector<std::string>& positional, bool hostGiven, long sourceAt);
 
     bool _help = false;
     std::string _error;
