@@ -3,6 +3,7 @@
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/temp_file.h"
+#include "test_helpers/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -207,5 +208,6 @@ TEST(SendExitCodes, StandardInputIsSentAgainAfterAFailureAndEndsWithZero)
     std::vector<FakeReceiver::Attempt> attempts = receiver.attempts();
     ASSERT_EQ(attempts.size(), 2u);
     EXPECT_EQ(TestHelpers::referenceDecode(attempts[1].bytes), TestHelpers::referenceDecode(stream));
-    EXPECT_TRUE(receiver.senderClosed());
+    // The receiver's thread sees the close a moment after the sender ends.
+    EXPECT_TRUE(TestHelpers::waitFor([&] { return receiver.senderClosed(); }, std::chrono::seconds(5)));
 }

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <cerrno>
+#include <utility>
 
 namespace Send {
 
@@ -23,7 +24,7 @@ std::string avText(int error)
 
 } // namespace
 
-AudioFileDecoder::AudioFileDecoder(const std::string& path) : _path(path)
+AudioFileDecoder::AudioFileDecoder(std::string path) : _path(std::move(path))
 {
     // Our own one-line messages say what failed; FFmpeg's would add more.
     av_log_set_level(AV_LOG_QUIET);

@@ -21,7 +21,7 @@ class AudioFileDecoder : public PcmSource {
 public:
     // Throws NotAudioError when the file holds no audio FFmpeg decodes,
     // std::runtime_error when it cannot be opened.
-    explicit AudioFileDecoder(const std::string& path);
+    explicit AudioFileDecoder(std::string path);
     ~AudioFileDecoder() override;
 
     bool read(std::vector<float>& samples) override;

@@ -3,6 +3,7 @@
 #include "send/pulse_module.h"
 #include "send/send_errors.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -39,10 +40,9 @@ bool NullSink::validName(const std::string& name)
 {
     if (name.empty() || name.size() > 64)
         return false;
-    for (char c : name)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.'))
-            return false;
-    return true;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+    });
 }
 
 NullSink::NullSink(const std::string& name) : _name(name)

@@ -75,7 +75,7 @@ void OggRepager::endLink()
     _inLink = false;
 }
 
-void OggRepager::take(const OggPage& page)
+void OggRepager::take(OggPage& page)
 {
     if (page.bos && page.sampleRate > 0 && !page.truncated)
         startLink(page);
@@ -90,7 +90,7 @@ void OggRepager::take(const OggPage& page)
         ogg_stream_reset(&_in);
     }
     ogg_page og;
-    og.header = const_cast<unsigned char*>(page.bytes.data());
+    og.header = page.bytes.data();
     og.header_len = static_cast<long>(pageHeaderSize + page.bytes[26]);
     og.body = og.header + og.header_len;
     og.body_len = static_cast<long>(page.bytes.size()) - og.header_len;

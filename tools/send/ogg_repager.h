@@ -36,7 +36,7 @@ private:
 
     void startLink(const OggPage& page);
     void endLink();
-    void take(const OggPage& page);
+    void take(OggPage& page);
     void takeHeader(ogg_packet& op);
     void takeAudio(ogg_packet& op);
     void passOn(int64_t pageGranule);

@@ -48,8 +48,11 @@ void PulseModule::connect()
 {
     _loop = pa_mainloop_new();
     _context = pa_context_new(pa_mainloop_get_api(_loop), "veldrane-send");
-    if (!_context || pa_context_connect(_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    if (!_context)
         throw NoSoundServerError("cannot reach the sound server");
+    if (pa_context_connect(_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        throw NoSoundServerError(std::string("cannot reach the sound server: ")
+                                 + pa_strerror(pa_context_errno(_context)));
     for (;;) {
         pa_context_state_t state = pa_context_get_state(_context);
         if (state == PA_CONTEXT_READY)

@@ -98,17 +98,19 @@ bool SendOptions::fail(const std::string& message)
     return false;
 }
 
-bool SendOptions::parseLive(std::vector<std::string>& positional, bool hostGiven, long sourceAt)
+// --capture takes the word after it as its SOURCE only when that leaves
+// the HOST: which one it is shows once every word is read.
+bool SendOptions::parseLive(std::vector<std::string> positional)
 {
-    if (sourceAt >= 0 && positional.size() == (hostGiven ? 1u : 2u)) {
-        source = positional[static_cast<size_t>(sourceAt)];
-        positional.erase(positional.begin() + sourceAt);
+    if (_sourceAt >= 0 && positional.size() == (_hostGiven ? 1u : 2u)) {
+        source = positional[static_cast<size_t>(_sourceAt)];
+        positional.erase(positional.begin() + _sourceAt);
     }
-    if (positional.size() != (hostGiven ? 0u : 1u))
+    if (positional.size() != (_hostGiven ? 0u : 1u))
         return fail("with --capture or --sink give the receiver's HOST and no FILE");
-    if (!hostGiven)
+    if (!_hostGiven)
         host = positional[0];
-    if (!leadGiven)
+    if (!_leadGiven)
         lead = 0;
     if (loop)
         return fail("--loop needs a FILE");
@@ -119,81 +121,105 @@ bool SendOptions::parseLive(std::vector<std::string>& positional, bool hostGiven
 
 bool SendOptions::parse(int argc, const char* const* argv)
 {
+    ArgWalk args(argc, argv);
     std::vector<std::string> positional;
-    bool hostGiven = false;
-    // --capture takes the word after it as its SOURCE only when that leaves
-    // the HOST: which one it is shows once every word is read.
-    long sourceAt = -1;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
+    while (args.more()) {
+        const std::string arg = args.next();
         if (arg == "--help" || arg == "-h") {
             _help = true;
             return true;
         }
-        if (arg == "--loop") {
-            loop = true;
-        } else if (arg == "--capture") {
-            capture = true;
-            if (i + 1 < argc && argv[i + 1][0] != '-')
-                sourceAt = static_cast<long>(positional.size());
-        } else if (arg.rfind("--capture=", 0) == 0) {
-            capture = true;
-            source = arg.substr(10);
-        } else if (arg == "--sink" || arg.rfind("--sink=", 0) == 0) {
-            if (arg != "--sink")
-                sink = arg.substr(7);
-            else if (!value(sink))
-                sink.clear();
-            if (sink.empty())
-                return fail("--sink needs a device name");
-        } else if (arg == "--quality") {
-            if (!value(v) || !toDouble(v, quality) || quality < 0 || quality > 10)
-                return fail("--quality needs a number from 0 to 10");
-        } else if (arg == "--quiet" || arg == "-q") {
-            progress = false;
-        } else if (arg == "--host") {
-            if (!value(host) || host.empty())
-                return fail("--host needs a host name");
-            hostGiven = true;
-        } else if (arg == "--port") {
-            if (!value(v) || !toInt(v, port) || port < 1 || port > 65535)
-                return fail("--port needs a port number from 1 to 65535");
-        } else if (arg == "--lead") {
-            if (!value(v) || !toDouble(v, lead) || lead < 0 || lead > 30)
-                return fail("--lead needs a number of seconds from 0 to 30");
-            leadGiven = true;
-        } else if (arg == "--timeout") {
-            double seconds = 0;
-            if (!value(v) || !toDouble(v, seconds) || seconds <= 0 || seconds > 3600)
-                return fail("--timeout needs a number of seconds above 0");
-            timeoutMs = static_cast<int>(seconds * 1000);
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+        Outcome outcome = sourceOption(arg, args, positional.size());
+        if (outcome == Outcome::NotMine)
+            outcome = sendingOption(arg, args);
+        if (outcome == Outcome::Wrong)
+            return false;
+        if (outcome == Outcome::Taken)
+            continue;
+        if (arg.size() > 1 && arg[0] == '-' && arg != "-")
             return fail("unknown option " + arg);
-        } else {
-            positional.push_back(arg);
-        }
+        positional.push_back(arg);
     }
     if (capture && !sink.empty())
         return fail("give --capture or --sink, not both");
     if (capture || !sink.empty())
-        return parseLive(positional, hostGiven, sourceAt);
-    size_t wanted = hostGiven ? 1 : 2;
+        return parseLive(positional);
+    return parseFile(positional);
+}
+
+SendOptions::Outcome SendOptions::sourceOption(const std::string& arg, ArgWalk& args, size_t positionals)
+{
+    std::string v;
+    if (arg == "--capture") {
+        capture = true;
+        if (args.nextIsWord())
+            _sourceAt = static_cast<long>(positionals);
+    } else if (arg.rfind("--capture=", 0) == 0) {
+        capture = true;
+        source = arg.substr(10);
+    } else if (arg == "--sink" || arg.rfind("--sink=", 0) == 0) {
+        if (arg != "--sink")
+            sink = arg.substr(7);
+        else if (!args.value(sink))
+            sink.clear();
+        if (sink.empty())
+            return wrong("--sink needs a device name");
+    } else if (arg == "--quality") {
+        if (!args.value(v) || !toDouble(v, quality) || quality < 0 || quality > 10)
+            return wrong("--quality needs a number from 0 to 10");
+    } else {
+        return Outcome::NotMine;
+    }
+    return Outcome::Taken;
+}
+
+SendOptions::Outcome SendOptions::sendingOption(const std::string& arg, ArgWalk& args)
+{
+    std::string v;
+    if (arg == "--loop") {
+        loop = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+        progress = false;
+    } else if (arg == "--host") {
+        if (!args.value(host) || host.empty())
+            return wrong("--host needs a host name");
+        _hostGiven = true;
+    } else if (arg == "--port") {
+        if (!args.value(v) || !toInt(v, port) || port < 1 || port > 65535)
+            return wrong("--port needs a port number from 1 to 65535");
+    } else if (arg == "--lead") {
+        if (!args.value(v) || !toDouble(v, lead) || lead < 0 || lead > 30)
+            return wrong("--lead needs a number of seconds from 0 to 30");
+        _leadGiven = true;
+    } else if (arg == "--timeout") {
+        double seconds = 0;
+        if (!args.value(v) || !toDouble(v, seconds) || seconds <= 0 || seconds > 3600)
+            return wrong("--timeout needs a number of seconds above 0");
+        timeoutMs = static_cast<int>(seconds * 1000);
+    } else {
+        return Outcome::NotMine;
+    }
+    return Outcome::Taken;
+}
+
+bool SendOptions::parseFile(const std::vector<std::string>& positional)
+{
+    const size_t wanted = _hostGiven ? 1 : 2;
     if (positional.size() != wanted)
-        return fail(hostGiven ? "give one FILE (or - for standard input)"
-                              : "give the receiver's HOST and one FILE (or - for standard input)");
-    if (!hostGiven)
+        return fail(_hostGiven ? "give one FILE (or - for standard input)"
+                               : "give the receiver's HOST and one FILE (or - for standard input)");
+    if (!_hostGiven)
         host = positional[0];
     path = positional.back();
     if (host.empty())
         return fail("the host is empty");
     return true;
+}
+
+SendOptions::Outcome SendOptions::wrong(const std::string& message)
+{
+    fail(message);
+    return Outcome::Wrong;
 }
 
 } // namespace Send

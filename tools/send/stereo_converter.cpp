@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
 
@@ -44,7 +45,11 @@ void StereoConverter::convert(const AVFrame& frame, std::vector<float>& out)
     if (!_swr || frame.format != _format || frame.sample_rate != _rate
         || frame.ch_layout.nb_channels != _layout.nb_channels)
         setUp(frame);
-    run(frame.extended_data, frame.nb_samples, out);
+    const int planes = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame.format)) != 0
+                           ? frame.ch_layout.nb_channels
+                           : 1;
+    _planes.assign(frame.extended_data, frame.extended_data + planes);
+    run(_planes.data(), frame.nb_samples, out);
 }
 
 void StereoConverter::drain(std::vector<float>& out)
@@ -53,7 +58,7 @@ void StereoConverter::drain(std::vector<float>& out)
         run(nullptr, 0, out);
 }
 
-void StereoConverter::run(const uint8_t* const* in, int count, std::vector<float>& out)
+void StereoConverter::run(const uint8_t** in, int count, std::vector<float>& out)
 {
     const int room = swr_get_out_samples(_swr, count);
     if (room <= 0)
@@ -61,7 +66,7 @@ void StereoConverter::run(const uint8_t* const* in, int count, std::vector<float
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(room) * PcmSource::channels);
     auto* dest = reinterpret_cast<uint8_t*>(out.data() + at);
-    const int made = swr_convert(_swr, &dest, room, const_cast<const uint8_t**>(in), count);
+    const int made = swr_convert(_swr, &dest, room, in, count);
     out.resize(at + static_cast<size_t>(std::max(made, 0)) * PcmSource::channels);
 }
 

@@ -27,12 +27,13 @@ public:
 
 private:
     void setUp(const AVFrame& frame);
-    void run(const uint8_t* const* in, int count, std::vector<float>& out);
+    void run(const uint8_t** in, int count, std::vector<float>& out);
 
     SwrContext* _swr = nullptr;
     AVChannelLayout _layout{};
     int _format = -1;
     int _rate = 0;
+    std::vector<const uint8_t*> _planes; // of the frame being converted
 };
 
 } // namespace Send

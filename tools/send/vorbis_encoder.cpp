@@ -3,11 +3,12 @@
 #include <vorbis/vorbisenc.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace Send {
 
-VorbisEncoder::VorbisEncoder(long rate, int channels, double quality, const Sink& sink)
-    : _channels(channels), _sink(sink)
+VorbisEncoder::VorbisEncoder(long rate, int channels, double quality, Sink sink)
+    : _channels(channels), _sink(std::move(sink))
 {
     vorbis_info_init(&_info);
     if (vorbis_encode_init_vbr(&_info, channels, rate, static_cast<float>(quality / 10)) != 0) {
@@ -35,14 +36,15 @@ VorbisEncoder::~VorbisEncoder()
 
 void VorbisEncoder::write(const std::vector<float>& interleaved)
 {
-    const int frames = static_cast<int>(interleaved.size() / static_cast<size_t>(_channels));
+    const auto channels = static_cast<size_t>(_channels);
+    const size_t frames = interleaved.size() / channels;
     if (frames == 0)
         return;
-    float** buffer = vorbis_analysis_buffer(&_dsp, frames);
-    for (int i = 0; i < frames; ++i)
-        for (int ch = 0; ch < _channels; ++ch)
-            buffer[ch][i] = interleaved[static_cast<size_t>(i * _channels + ch)];
-    vorbis_analysis_wrote(&_dsp, frames);
+    float** buffer = vorbis_analysis_buffer(&_dsp, static_cast<int>(frames));
+    for (size_t i = 0; i < frames; ++i)
+        for (size_t ch = 0; ch < channels; ++ch)
+            buffer[ch][i] = interleaved[i * channels + ch];
+    vorbis_analysis_wrote(&_dsp, static_cast<int>(frames));
     drain();
 }
 

@@ -22,7 +22,7 @@ public:
 
     // quality: 0 to 10, as oggenc's. Throws std::runtime_error when the
     // library refuses it. The header packets go to sink at once.
-    VorbisEncoder(long rate, int channels, double quality, const Sink& sink);
+    VorbisEncoder(long rate, int channels, double quality, Sink sink);
     ~VorbisEncoder();
     VorbisEncoder(const VorbisEncoder&) = delete;
     VorbisEncoder& operator=(const VorbisEncoder&) = delete;
