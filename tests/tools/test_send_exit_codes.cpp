@@ -1,6 +1,7 @@
 #include "test_helpers/child_process.h"
 #include "test_helpers/fake_receiver.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/temp_file.h"
 #include "test_helpers/wait.h"
@@ -126,6 +127,7 @@ TEST(SendExitCodes, EachInputThatCannotBeSentHasItsMessageAndStatus)
         {{"/nonexistent/file.mp3"}, 7, "cannot open"},
         {{"/tmp"}, 7, "cannot read"},
         {{"--capture", "veldrane_no_such_source"}, 9, "has no source veldrane_no_such_source"},
+        {{"--sink", TestHelpers::SinkRecorder::sinkName()}, 9, "exists already"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--port", port, "--host", "127.0.0.1"};

@@ -107,8 +107,7 @@ void NullSink::readReport(int fd)
     if (!text.empty() && text[0] == noServer)
         throw NoSoundServerError(why);
     if (!text.empty() && text[0] == refused)
-        throw NoSourceError("cannot make the output device " + _name
-                            + " (does one of that name exist?): " + why);
+        throw NoSourceError("cannot make the output device " + _name + ": " + why);
     throw std::runtime_error("cannot make the output device " + _name + ": " + why);
 }
 
@@ -120,9 +119,14 @@ void NullSink::holdDevice(const std::string& name, int lifeline, int report)
         std::signal(sig, SIG_IGN);
     int status = 0;
     try {
-        PulseModule sink("module-null-sink",
-                         "sink_name=" + name + " rate=44100 channels=2 sink_properties='device.description=\""
-                             + name + " (veldrane-send)\"'");
+        PulseModule server;
+        // The server would name a second device NAME.2, and NAME.monitor
+        // would then record the first one.
+        if (server.hasSink(name))
+            throw NoSourceError("a device named " + name + " exists already");
+        server.load("module-null-sink", "sink_name=" + name
+                                            + " rate=44100 channels=2 sink_properties='device.description=\""
+                                            + name + " (veldrane-send)\"'");
         writeAll(report, std::string(1, loaded));
         ::close(report);
         char c = 0;

@@ -23,18 +23,29 @@ void await(pa_mainloop* loop, pa_operation* op)
 
 } // namespace
 
-PulseModule::PulseModule(const std::string& name, const std::string& arguments) : _index(PA_INVALID_INDEX)
+PulseModule::PulseModule() : _index(PA_INVALID_INDEX)
 {
     try {
         connect();
-        await(_loop, pa_context_load_module(_context, name.c_str(), arguments.c_str(), onIndex, this));
-        if (_index == PA_INVALID_INDEX)
-            throw NoSourceError("the sound server refuses " + name + " " + arguments + ": "
-                                + pa_strerror(pa_context_errno(_context)));
     } catch (...) {
         release();
         throw;
     }
+}
+
+void PulseModule::load(const std::string& name, const std::string& arguments)
+{
+    await(_loop, pa_context_load_module(_context, name.c_str(), arguments.c_str(), onIndex, this));
+    if (_index == PA_INVALID_INDEX)
+        throw NoSourceError("the sound server refuses " + name + ": "
+                            + pa_strerror(pa_context_errno(_context)));
+}
+
+bool PulseModule::hasSink(const std::string& name)
+{
+    _sinkFound = false;
+    await(_loop, pa_context_get_sink_info_by_name(_context, name.c_str(), onSink, this));
+    return _sinkFound;
 }
 
 PulseModule::~PulseModule()
@@ -75,6 +86,12 @@ void PulseModule::release()
         pa_mainloop_free(_loop);
         _loop = nullptr;
     }
+}
+
+void PulseModule::onSink(pa_context* /*context*/, const pa_sink_info* info, int eol, void* self)
+{
+    if (eol == 0 && info)
+        static_cast<PulseModule*>(self)->_sinkFound = true;
 }
 
 void PulseModule::onIndex(pa_context* /*context*/, uint32_t index, void* self)
