@@ -34,15 +34,17 @@ void EncodedSource::onPacket(const VorbisEncoder::Packet& packet)
 
 PageSource::Status EncodedSource::next(OggPage& page)
 {
+    bool heard = false;
     while (!_pager->pageOut(page)) {
         if (_finished)
             return Status::End;
+        // Each read of live audio waits for its 10 ms: one per ask, so
+        // that the session between them stays responsive.
+        if (heard)
+            return Status::Later;
         if (_pcm.read(_samples)) {
             _encoder->write(_samples);
-            if (_pcm.live() && !_pager->pageOut(page))
-                return Status::Later;
-            if (_pcm.live())
-                return Status::Page;
+            heard = _pcm.live();
         } else {
             _encoder->finish();
             _pager->flush();
