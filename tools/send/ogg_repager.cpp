@@ -59,6 +59,7 @@ void OggRepager::startLink(const OggPage& page)
     _headers = 0;
     _previousBlock = 0;
     _granule = -1;
+    _whole = true;
     _pending.clear();
     if (_pager)
         _pager->flush();
@@ -87,6 +88,7 @@ void OggRepager::take(OggPage& page)
         _joined = true;
         _previousBlock = 0;
         _granule = -1;
+        _whole = false;
         ogg_stream_reset(&_in);
     }
     ogg_page og;
@@ -101,6 +103,7 @@ void OggRepager::take(OggPage& page)
     while ((r = ogg_stream_packetout(&_in, &op)) != 0) {
         if (r < 0) {
             _granule = -1; // a hole: the packet it cut is gone
+            _whole = false;
             continue;
         }
         if (_headers < 3)
@@ -141,15 +144,15 @@ void OggRepager::takeAudio(ogg_packet& op)
 // The input page's granule belongs to its last packet. Those before it end
 // where the packets since the previous granule take them; on the first
 // audio page (or after a hole) they are counted back from its granule
-// instead, unless that page also ends the stream: its audio starts at 0,
-// and the decoder cuts its end. The last packet keeps the page's granule,
+// instead, unless that page also ends a link read from its start: its
+// audio starts at 0, and the decoder cuts its end. The last packet keeps the page's granule,
 // so that a short first or last block is cut just as it was.
 void OggRepager::passOn(int64_t pageGranule)
 {
     if (_pending.empty())
         return;
     std::vector<int64_t> granules(_pending.size());
-    if (_granule < 0 && _pending.back().eos)
+    if (_granule < 0 && _pending.back().eos && _whole)
         _granule = 0;
     if (_granule >= 0) {
         int64_t granule = _granule;

@@ -51,6 +51,7 @@ private:
     int _headers = 0;        // header packets of the link seen so far
     long _previousBlock = 0; // 0: the next packet decodes no samples
     int64_t _granule = -1;   // of the last packet passed on; -1: not known
+    bool _whole = true;      // no packet of the link was lost or skipped
     std::unique_ptr<OggPager> _pager;
     std::vector<Packet> _pending; // audio packets of the input page being read
     bool _joined = false;         // the next page out follows a joined input page
