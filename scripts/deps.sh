@@ -7,12 +7,16 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config libgtest-dev
     libsdl1.2-dev libsdl-net1.2-dev libvorbis-dev libogg-dev librtaudio-dev libsoxr-dev
+    # the sender: decoding every audio format, capturing the sound server
+    libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libpulse-dev
     pulseaudio pulseaudio-utils
     clang-format-14 clang-tidy-14
     # the fuzz targets
     clang libclang-rt-14-dev
     # the PipeWire test, the manual pages' test, the package
     pipewire pipewire-pulse wireplumber dbus-daemon man-db dpkg-dev
+    # the sender's tests make their MP3, FLAC and M4A files; the package's check
+    ffmpeg lintian
 )
 # The GStreamer pipeline that bench/receiver_cost plays the same stream
 # through, as the baseline of its playing figures.

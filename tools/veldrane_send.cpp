@@ -1,12 +1,19 @@
+#include "send/audio_file_decoder.h"
+#include "send/encoded_source.h"
 #include "send/input_stream.h"
+#include "send/null_sink.h"
 #include "send/ogg_page_reader.h"
+#include "send/ogg_repager.h"
 #include "send/pacing_schedule.h"
+#include "send/pulse_capture.h"
+#include "send/send_errors.h"
 #include "send/send_options.h"
 #include "send/send_session.h"
 #include "utils/console.h"
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -17,52 +24,26 @@ enum ExitCode {
     exitError = 1,
     exitUsage = 2,
     exitNoReceiver = 3,
-    exitNotOggVorbis = 4,
+    exitNotAudio = 4,
     exitGaveUp = 5,
     exitConnectionLost = 6,
     exitUnreadable = 7,
+    exitNoSoundServer = 8,
+    exitNoSource = 9,
 };
+
+// Every page fits one datagram, so that a lost datagram costs only the
+// pages it carries.
+const size_t datagramBytes = 1024;
 
 void fail(const std::string& text)
 {
     Utils::printErr("veldrane-send: " + text + "\n");
 }
 
-int play(const Send::SendOptions& options)
+int sessionResult(Send::SendSession::Result result)
 {
-    Send::InputStream input(options.path);
-
-    // Checked before connecting: the receiver would only fail five times.
-    double total = 0;
-    {
-        Send::OggPageReader reader(input);
-        Send::OggPage first;
-        if (!reader.next(first) || first.truncated || reader.skippedBytes() > 0 || !first.bos
-            || first.sampleRate <= 0) {
-            fail(input.name() + " is not an Ogg Vorbis stream");
-            return exitNotOggVorbis;
-        }
-        if (input.seekable()) {
-            Send::PacingSchedule schedule(0);
-            Send::OggPage page = first;
-            do {
-                schedule.due(page);
-            } while (reader.next(page));
-            total = schedule.playEnd();
-        }
-        input.rewind();
-    }
-
-    Send::SessionConfig config;
-    config.host = options.host;
-    config.port = options.port;
-    config.lead = options.lead;
-    config.loop = options.loop;
-    config.readyTimeoutMs = options.timeoutMs;
-    config.progress = options.progress && isatty(STDOUT_FILENO);
-    config.totalSeconds = total;
-    Send::SendSession session(config, input);
-    switch (session.run()) {
+    switch (result) {
     case Send::SendSession::Result::Finished:
         return exitOk;
     case Send::SendSession::Result::NoReceiver:
@@ -73,6 +54,108 @@ int play(const Send::SendOptions& options)
         return exitConnectionLost;
     }
     return exitError;
+}
+
+Send::SessionConfig configFrom(const Send::SendOptions& options, double totalSeconds)
+{
+    Send::SessionConfig config;
+    config.host = options.host;
+    config.port = options.port;
+    config.lead = options.lead;
+    config.loop = options.loop;
+    config.readyTimeoutMs = options.timeoutMs;
+    config.progress = options.progress && isatty(STDOUT_FILENO);
+    config.totalSeconds = totalSeconds;
+    config.datagramBytes = datagramBytes;
+    return config;
+}
+
+int send(const Send::SendOptions& options, Send::PageSource& source, double totalSeconds)
+{
+    Send::SendSession session(configFrom(options, totalSeconds), source);
+    return sessionResult(session.run());
+}
+
+// Whether the input starts as an Ogg Vorbis stream, and its length when it
+// can be read to the end beforehand.
+bool isOggVorbis(Send::InputStream& input, double& seconds)
+{
+    Send::OggPageReader reader(input);
+    Send::OggPage first;
+    const bool vorbis = reader.next(first) && !first.truncated && reader.skippedBytes() == 0 && first.bos
+                        && first.sampleRate > 0;
+    if (vorbis && input.seekable()) {
+        Send::PacingSchedule schedule(0);
+        Send::OggPage page = first;
+        do {
+            schedule.due(page);
+        } while (reader.next(page));
+        seconds = schedule.playEnd();
+    }
+    if (input.rewindable())
+        input.rewind();
+    return vorbis;
+}
+
+int playFile(const Send::SendOptions& options)
+{
+    double seconds = 0;
+    {
+        Send::InputStream input(options.path);
+        if (isOggVorbis(input, seconds)) {
+            Send::OggPageReader reader(input);
+            Send::OggRepager source(reader, datagramBytes);
+            return send(options, source, seconds);
+        }
+        // FFmpeg reads files; standard input is for a live Ogg encoder.
+        if (options.path == "-") {
+            fail(input.name() + " is not an Ogg Vorbis stream");
+            return exitNotAudio;
+        }
+    }
+    Send::AudioFileDecoder decoder(options.path);
+    // Checked before connecting: the receiver would only wait for a stream.
+    std::vector<float> samples;
+    bool more = true;
+    while (samples.empty() && more)
+        more = decoder.read(samples);
+    if (samples.empty())
+        throw Send::NotAudioError(options.path + " holds no audio that can be decoded (no sound in it)");
+    decoder.rewind();
+    Send::EncodedSource source(decoder, options.quality, datagramBytes);
+    return send(options, source, decoder.seconds());
+}
+
+int playLive(const Send::SendOptions& options)
+{
+    std::unique_ptr<Send::NullSink> sink;
+    std::string where = options.source.empty() ? Send::PulseCapture::defaultSource : options.source;
+    if (!options.sink.empty()) {
+        sink = std::make_unique<Send::NullSink>(options.sink);
+        where = sink->monitor();
+    }
+    Send::PulseCapture capture(where);
+    Send::EncodedSource source(capture, options.quality, datagramBytes);
+    return send(options, source, 0);
+}
+
+int play(const Send::SendOptions& options)
+{
+    try {
+        return options.path.empty() ? playLive(options) : playFile(options);
+    } catch (const Send::NotAudioError& e) {
+        fail(e.what());
+        return exitNotAudio;
+    } catch (const Send::NoSoundServerError& e) {
+        fail(e.what());
+        return exitNoSoundServer;
+    } catch (const Send::NoSourceError& e) {
+        fail(e.what());
+        return exitNoSource;
+    } catch (const std::invalid_argument& e) {
+        fail(e.what());
+        return exitUsage;
+    }
 }
 
 } // namespace

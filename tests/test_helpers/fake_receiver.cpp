@@ -146,6 +146,7 @@ void FakeReceiver::readDatagram()
         Attempt& a = _attempts.back();
         a.bytes.insert(a.bytes.end(), buf, buf + n);
         a.largestDatagram = std::max(a.largestDatagram, static_cast<size_t>(n));
+        a.datagramSizes.push_back(static_cast<size_t>(n));
         a.lastDatagram = Clock::now();
         received = a.bytes.size();
         index = static_cast<int>(_attempts.size());

@@ -35,6 +35,7 @@ public:
     struct Attempt {
         std::vector<unsigned char> bytes;
         size_t largestDatagram = 0;
+        std::vector<size_t> datagramSizes; // in the order they came
         Clock::time_point announced;
         Clock::time_point lastDatagram;
     };

@@ -1,4 +1,6 @@
 #include "send/input_stream.h"
+#include "send/ogg_page_reader.h"
+#include "send/ogg_repager.h"
 #include "send/send_session.h"
 #include "test_helpers/fake_receiver.h"
 #include "test_helpers/ogg_maker.h"
@@ -9,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -39,6 +42,39 @@ SessionConfig configFor(int port)
     return c;
 }
 
+// An Ogg Vorbis file as the tool sends it: re-paged for datagrams of 1024
+// bytes.
+struct FileSource {
+    explicit FileSource(const std::string& path) : input(path), reader(input), pages(reader, 1024) {}
+    Send::InputStream input;
+    Send::OggPageReader reader;
+    Send::OggRepager pages;
+};
+
+// Empty when every datagram of the attempt is whole Ogg pages, each at most
+// maxPage bytes, back to back; else where the first one is not.
+std::string pagesFault(const FakeReceiver::Attempt& a, size_t maxPage)
+{
+    size_t at = 0;
+    for (size_t d = 0; d < a.datagramSizes.size(); ++d) {
+        const size_t end = at + a.datagramSizes[d];
+        while (at < end) {
+            const unsigned char* p = a.bytes.data() + at;
+            if (end - at < 27 || std::memcmp(p, "OggS", 4) != 0 || end - at < 27u + p[26])
+                return "datagram " + std::to_string(d) + " does not start a page at its byte "
+                       + std::to_string(at + a.datagramSizes[d] - end);
+            size_t page = 27u + p[26];
+            for (int i = 0; i < p[26]; ++i)
+                page += p[27 + i];
+            if (page > maxPage || at + page > end)
+                return "datagram " + std::to_string(d) + " holds a page of " + std::to_string(page)
+                       + " bytes that does not fit";
+            at += page;
+        }
+    }
+    return "";
+}
+
 Bytes prefix(const Bytes& b, size_t n)
 {
     return Bytes(b.begin(), b.begin() + static_cast<long>(std::min(n, b.size())));
@@ -53,8 +89,8 @@ TEST(SendSession, SendsTheStreamAgainFromItsBeginningAfterEachFailedAttempt)
     o.failFirst = 2;
     o.splitReplies = true; // every reply arrives cut into pieces
     FakeReceiver receiver(o);
-    Send::InputStream input(file.path());
-    SendSession session(configFor(receiver.tcpPort()), input);
+    FileSource input(file.path());
+    SendSession session(configFor(receiver.tcpPort()), input.pages);
 
     EXPECT_EQ(session.run(), SendSession::Result::Finished);
     EXPECT_EQ(session.failures(), 2);
@@ -65,13 +101,15 @@ TEST(SendSession, SendsTheStreamAgainFromItsBeginningAfterEachFailedAttempt)
 
     std::vector<FakeReceiver::Attempt> attempts = receiver.attempts();
     ASSERT_EQ(attempts.size(), 3u);
+    const Bytes& whole = attempts.back().bytes;
     for (const FakeReceiver::Attempt& a : attempts) {
         ASSERT_FALSE(a.bytes.empty());
-        EXPECT_EQ(a.bytes, prefix(file.bytes(), a.bytes.size())) << "an attempt did not start at byte 0";
-        EXPECT_LE(a.largestDatagram, 1024u);
+        EXPECT_EQ(a.bytes, prefix(whole, a.bytes.size())) << "an attempt did not start at byte 0";
+        EXPECT_EQ(pagesFault(a, 1024), "");
     }
-    EXPECT_EQ(attempts.back().bytes, file.bytes());
-    EXPECT_EQ(attempts.back().largestDatagram, 1024u);
+    // Re-paged, the packets unchanged: the same audio, to the sample.
+    EXPECT_NE(whole, file.bytes());
+    EXPECT_EQ(TestHelpers::referenceDecode(whole), TestHelpers::referenceDecode(file.bytes()));
     // Paced: the end of a 1.5 s stream with a 0.5 s lead cannot have left
     // at once (its last page starts well after 0.5 s of audio).
     EXPECT_GE(attempts.back().lastDatagram - attempts.back().announced, std::chrono::milliseconds(300));
@@ -84,8 +122,8 @@ TEST(SendSession, ReportsGivingUpAfterFiveFailedAttempts)
     FakeReceiver::Options o;
     o.failFirst = 5;
     FakeReceiver receiver(o);
-    Send::InputStream input(file.path());
-    SendSession session(configFor(receiver.tcpPort()), input);
+    FileSource input(file.path());
+    SendSession session(configFor(receiver.tcpPort()), input.pages);
     EXPECT_EQ(session.run(), SendSession::Result::GaveUp);
     EXPECT_EQ(session.failures(), 5);
     EXPECT_EQ(session.attempts(), 5);
@@ -96,24 +134,24 @@ TEST(SendSession, NoReceiverWhenNothingListensOrNothingAnswers)
 {
     TempFile file(stream(0.5));
     {
-        Send::InputStream input(file.path());
-        SendSession session(configFor(TestHelpers::freePort()), input);
+        FileSource input(file.path());
+        SendSession session(configFor(TestHelpers::freePort()), input.pages);
         EXPECT_EQ(session.run(), SendSession::Result::NoReceiver);
     }
     {
-        Send::InputStream input(file.path());
+        FileSource input(file.path());
         SessionConfig c = configFor(1);
         c.host = "no-such-host.invalid";
-        SendSession session(c, input);
+        SendSession session(c, input.pages);
         EXPECT_EQ(session.run(), SendSession::Result::NoReceiver);
     }
     FakeReceiver::Options o;
     o.announce = false;
     FakeReceiver silent(o);
-    Send::InputStream input(file.path());
+    FileSource input(file.path());
     SessionConfig c = configFor(silent.tcpPort());
     c.readyTimeoutMs = 700;
-    SendSession session(c, input);
+    SendSession session(c, input.pages);
     EXPECT_EQ(session.run(), SendSession::Result::NoReceiver);
     EXPECT_EQ(silent.count("startTransmission"), 1);
     EXPECT_EQ(session.bytesSent(), 0);
@@ -125,29 +163,33 @@ TEST(SendSession, ConnectionLostWhenTheReceiverCloses)
     FakeReceiver::Options o;
     o.closeAfterBytes = 1;
     FakeReceiver receiver(o);
-    Send::InputStream input(file.path());
-    SendSession session(configFor(receiver.tcpPort()), input);
+    FileSource input(file.path());
+    SendSession session(configFor(receiver.tcpPort()), input.pages);
     EXPECT_EQ(session.run(), SendSession::Result::ConnectionLost);
 }
 
 TEST(SendSession, LoopSendsTheFileAgainAsANewLinkOfAChain)
 {
     TempFile file(stream(0.5));
+    size_t sent = 0;
+    {
+        FileSource pages(file.path());
+        Send::OggPage page;
+        while (pages.pages.next(page) == Send::PageSource::Status::Page)
+            sent += page.bytes.size();
+    }
     FakeReceiver::Options o;
-    o.closeAfterBytes = file.bytes().size() * 2 + 1;
+    o.closeAfterBytes = sent * 2 + 1;
     FakeReceiver receiver(o);
-    Send::InputStream input(file.path());
+    FileSource input(file.path());
     SessionConfig c = configFor(receiver.tcpPort());
     c.loop = true;
-    SendSession session(c, input);
+    SendSession session(c, input.pages);
     EXPECT_EQ(session.run(), SendSession::Result::ConnectionLost);
     std::vector<FakeReceiver::Attempt> attempts = receiver.attempts();
     ASSERT_EQ(attempts.size(), 1u);
-    Bytes twice = prefix(attempts[0].bytes, file.bytes().size() * 2);
-    ASSERT_EQ(twice.size(), file.bytes().size() * 2);
-    EXPECT_EQ(prefix(twice, file.bytes().size()), file.bytes());
     std::vector<long> links;
-    TestHelpers::referenceDecode(twice, &links);
+    TestHelpers::referenceDecode(prefix(attempts[0].bytes, sent * 2), &links);
     ASSERT_EQ(links.size(), 2u);
     EXPECT_EQ(links[0], links[1]);
 }
@@ -160,12 +202,12 @@ TEST(SendSession, ReportsWrongAndMissingAliveRepliesWithoutStopping)
         o.answerAlive = answer;
         o.aliveOffset = 1000;
         FakeReceiver receiver(o);
-        Send::InputStream input(file.path());
+        FileSource input(file.path());
         SessionConfig c = configFor(receiver.tcpPort());
         c.aliveIntervalMs = 300;
         c.aliveSilenceMs = 600;
         c.drainSeconds = 1.0;
-        SendSession session(c, input);
+        SendSession session(c, input.pages);
         testing::internal::CaptureStderr();
         SendSession::Result result = session.run();
         std::string err = testing::internal::GetCapturedStderr();

@@ -33,19 +33,33 @@ bool toInt(const std::string& text, int& value)
 std::string SendOptions::usage()
 {
     return "Usage: veldrane-send [OPTIONS] HOST FILE\n"
-           "       veldrane-send [OPTIONS] --host HOST FILE\n"
-           "Plays the Ogg Vorbis FILE (\"-\" for standard input) on the veldrane\n"
-           "receiver at HOST: asks it to start over TCP, then sends the stream from\n"
-           "its beginning in UDP datagrams of 1024 bytes to the port it names,\n"
-           "paced in real time from the granule positions of the Ogg pages.\n"
+           "       veldrane-send [OPTIONS] --capture [SOURCE] HOST\n"
+           "       veldrane-send [OPTIONS] --sink NAME HOST\n"
+           "Plays the audio FILE (\"-\" for an Ogg Vorbis standard input), or what\n"
+           "this computer plays, on the veldrane receiver at HOST: asks it to start\n"
+           "over TCP, then sends an Ogg Vorbis stream from its beginning in UDP\n"
+           "datagrams of at most 1024 bytes, each holding whole Ogg pages, to the\n"
+           "port it names, paced in real time from the pages' granule positions.\n"
+           "An Ogg Vorbis FILE is sent with its packets unchanged; any other format\n"
+           "FFmpeg decodes (MP3, FLAC, WAV, AIFF, Opus, AAC/M4A...) is converted to\n"
+           "44100 Hz stereo and encoded as it is sent.\n"
            "\n"
            "Options:\n"
+           "  --capture [SOURCE]  send what the sound server's SOURCE records\n"
+           "                   (default: the monitor of the default output, which\n"
+           "                   is everything this computer plays)\n"
+           "  --sink NAME      make an output device NAME that any program can\n"
+           "                   play to, and send what is played to it; the device\n"
+           "                   is removed when veldrane-send ends\n"
+           "  --quality Q      Vorbis quality of what is encoded here, 0 to 10\n"
+           "                   (default 5)\n"
            "  --host HOST      the receiver (instead of the first argument)\n"
            "  --port PORT      the receiver's control port (default 8888)\n"
            "  --lead SECONDS   how far ahead of the player each page is sent\n"
-           "                   (default 1; 0 to 30). The first SECONDS of audio\n"
-           "                   leave at once, so a receiver with one buffer never\n"
-           "                   runs dry; the receiver's socket must hold that much.\n"
+           "                   (default 1; live audio 0; 0 to 30). The first\n"
+           "                   SECONDS of audio leave at once, so a receiver with\n"
+           "                   one buffer never runs dry; the receiver's socket\n"
+           "                   must hold that much.\n"
            "  --loop           send the file again and again, as one chained\n"
            "                   stream, until interrupted (standard input: only\n"
            "                   a stream of at most 1 MiB)\n"
@@ -69,10 +83,13 @@ std::string SendOptions::usage()
            "  1  an unexpected error\n"
            "  2  usage error\n"
            "  3  no receiver answers (cannot connect, or no \"udpReady\" in time)\n"
-           "  4  the input is not an Ogg Vorbis stream\n"
+           "  4  the input holds no audio that can be decoded (standard input: it\n"
+           "     is not an Ogg Vorbis stream)\n"
            "  5  the receiver gave up (it failed to open the stream five times)\n"
            "  6  the connection to the receiver was lost\n"
-           "  7  the input cannot be read\n";
+           "  7  the input cannot be opened or read (no such file, no permission)\n"
+           "  8  no sound server answers (--capture, --sink)\n"
+           "  9  the sound server has no such source, or cannot make the device\n";
 }
 
 bool SendOptions::fail(const std::string& message)
@@ -81,58 +98,128 @@ bool SendOptions::fail(const std::string& message)
     return false;
 }
 
+// --capture takes the word after it as its SOURCE only when that leaves
+// the HOST: which one it is shows once every word is read.
+bool SendOptions::parseLive(std::vector<std::string> positional)
+{
+    if (_sourceAt >= 0 && positional.size() == (_hostGiven ? 1u : 2u)) {
+        source = positional[static_cast<size_t>(_sourceAt)];
+        positional.erase(positional.begin() + _sourceAt);
+    }
+    if (positional.size() != (_hostGiven ? 0u : 1u))
+        return fail("with --capture or --sink give the receiver's HOST and no FILE");
+    if (!_hostGiven)
+        host = positional[0];
+    if (!_leadGiven)
+        lead = 0;
+    if (loop)
+        return fail("--loop needs a FILE");
+    if (host.empty())
+        return fail("the host is empty");
+    return true;
+}
+
 bool SendOptions::parse(int argc, const char* const* argv)
 {
+    ArgWalk args(argc, argv);
     std::vector<std::string> positional;
-    bool hostGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc)
-                return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
+    while (args.more()) {
+        const std::string arg = args.next();
         if (arg == "--help" || arg == "-h") {
             _help = true;
             return true;
         }
-        if (arg == "--loop") {
-            loop = true;
-        } else if (arg == "--quiet" || arg == "-q") {
-            progress = false;
-        } else if (arg == "--host") {
-            if (!value(host) || host.empty())
-                return fail("--host needs a host name");
-            hostGiven = true;
-        } else if (arg == "--port") {
-            if (!value(v) || !toInt(v, port) || port < 1 || port > 65535)
-                return fail("--port needs a port number from 1 to 65535");
-        } else if (arg == "--lead") {
-            if (!value(v) || !toDouble(v, lead) || lead < 0 || lead > 30)
-                return fail("--lead needs a number of seconds from 0 to 30");
-        } else if (arg == "--timeout") {
-            double seconds = 0;
-            if (!value(v) || !toDouble(v, seconds) || seconds <= 0 || seconds > 3600)
-                return fail("--timeout needs a number of seconds above 0");
-            timeoutMs = static_cast<int>(seconds * 1000);
-        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+        Outcome outcome = sourceOption(arg, args, positional.size());
+        if (outcome == Outcome::NotMine)
+            outcome = sendingOption(arg, args);
+        if (outcome == Outcome::Wrong)
+            return false;
+        if (outcome == Outcome::Taken)
+            continue;
+        if (arg.size() > 1 && arg[0] == '-' && arg != "-")
             return fail("unknown option " + arg);
-        } else {
-            positional.push_back(arg);
-        }
+        positional.push_back(arg);
     }
-    size_t wanted = hostGiven ? 1 : 2;
+    if (capture && !sink.empty())
+        return fail("give --capture or --sink, not both");
+    if (capture || !sink.empty())
+        return parseLive(positional);
+    return parseFile(positional);
+}
+
+SendOptions::Outcome SendOptions::sourceOption(const std::string& arg, ArgWalk& args, size_t positionals)
+{
+    std::string v;
+    if (arg == "--capture") {
+        capture = true;
+        if (args.nextIsWord())
+            _sourceAt = static_cast<long>(positionals);
+    } else if (arg.rfind("--capture=", 0) == 0) {
+        capture = true;
+        source = arg.substr(10);
+    } else if (arg == "--sink" || arg.rfind("--sink=", 0) == 0) {
+        if (arg != "--sink")
+            sink = arg.substr(7);
+        else if (!args.value(sink))
+            sink.clear();
+        if (sink.empty())
+            return wrong("--sink needs a device name");
+    } else if (arg == "--quality") {
+        if (!args.value(v) || !toDouble(v, quality) || quality < 0 || quality > 10)
+            return wrong("--quality needs a number from 0 to 10");
+    } else {
+        return Outcome::NotMine;
+    }
+    return Outcome::Taken;
+}
+
+SendOptions::Outcome SendOptions::sendingOption(const std::string& arg, ArgWalk& args)
+{
+    std::string v;
+    if (arg == "--loop") {
+        loop = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+        progress = false;
+    } else if (arg == "--host") {
+        if (!args.value(host) || host.empty())
+            return wrong("--host needs a host name");
+        _hostGiven = true;
+    } else if (arg == "--port") {
+        if (!args.value(v) || !toInt(v, port) || port < 1 || port > 65535)
+            return wrong("--port needs a port number from 1 to 65535");
+    } else if (arg == "--lead") {
+        if (!args.value(v) || !toDouble(v, lead) || lead < 0 || lead > 30)
+            return wrong("--lead needs a number of seconds from 0 to 30");
+        _leadGiven = true;
+    } else if (arg == "--timeout") {
+        double seconds = 0;
+        if (!args.value(v) || !toDouble(v, seconds) || seconds <= 0 || seconds > 3600)
+            return wrong("--timeout needs a number of seconds above 0");
+        timeoutMs = static_cast<int>(seconds * 1000);
+    } else {
+        return Outcome::NotMine;
+    }
+    return Outcome::Taken;
+}
+
+bool SendOptions::parseFile(const std::vector<std::string>& positional)
+{
+    const size_t wanted = _hostGiven ? 1 : 2;
     if (positional.size() != wanted)
-        return fail(hostGiven ? "give one FILE (or - for standard input)"
-                              : "give the receiver's HOST and one FILE (or - for standard input)");
-    if (!hostGiven)
+        return fail(_hostGiven ? "give one FILE (or - for standard input)"
+                               : "give the receiver's HOST and one FILE (or - for standard input)");
+    if (!_hostGiven)
         host = positional[0];
     path = positional.back();
     if (host.empty())
         return fail("the host is empty");
     return true;
+}
+
+SendOptions::Outcome SendOptions::wrong(const std::string& message)
+{
+    fail(message);
+    return Outcome::Wrong;
 }
 
 } // namespace Send

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "send/arg_walk.h"
 #include "utils/ports.h"
 
 #include <string>
+#include <vector>
 
 namespace Send {
 
@@ -17,8 +19,13 @@ public:
 
     std::string host;
     int port = Utils::controlPort;
-    std::string path; // "-" for standard input
+    std::string path; // "-" for standard input; empty with --capture or --sink
     double lead = 1.0;
+    double quality = 5; // Vorbis, 0 to 10, for what is encoded here
+    bool capture = false;
+    std::string source; // of --capture; empty: the monitor of the default output
+    std::string sink;   // of --sink
+
     bool loop = false;
     bool progress = true; // on a terminal only; --quiet turns it off
     int timeoutMs = 10000;
@@ -27,9 +34,20 @@ public:
     const std::string& error() const { return _error; }
 
 private:
+    // Taken: the option and its value are read; NotMine: not one of the
+    // options that function reads; Wrong: error() says why.
+    enum class Outcome { Taken, NotMine, Wrong };
+    Outcome sourceOption(const std::string& arg, ArgWalk& args, size_t positionals);
+    Outcome sendingOption(const std::string& arg, ArgWalk& args);
+    Outcome wrong(const std::string& message);
+    bool parseFile(const std::vector<std::string>& positional);
+    bool parseLive(std::vector<std::string> positional);
     bool fail(const std::string& message);
 
     bool _help = false;
+    bool _hostGiven = false;
+    bool _leadGiven = false;
+    long _sourceAt = -1; // of the word after --capture among the others
     std::string _error;
 };
 

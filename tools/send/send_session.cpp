@@ -53,11 +53,10 @@ std::string secondsText(int ms)
 
 } // namespace
 
-SendSession::SendSession(const SessionConfig& config, InputStream& input)
+SendSession::SendSession(const SessionConfig& config, PageSource& source)
     : _config(config)
     , _where(config.host + ":" + std::to_string(config.port))
-    , _input(input)
-    , _reader(input)
+    , _source(source)
     , _schedule(config.lead)
 {
 }
@@ -155,15 +154,23 @@ void SendSession::reportSilence()
     }
 }
 
-// Sends every page that is due in one batch; at the end of the input the
-// session drains (or, with --loop, starts the next pass).
+// Sends every page that is due, as many whole pages to a datagram as fit,
+// so that a lost datagram loses only the pages it carries; at the end of
+// the input the session drains (or, with --loop, starts the next pass).
 bool SendSession::sendDuePages()
 {
     _batch.clear();
     while (nextPage() && _pageDue <= elapsed()) {
+        if (!_batch.empty() && _batch.size() + _page.bytes.size() > _config.datagramBytes && !sendBatch())
+            return false;
         _batch.insert(_batch.end(), _page.bytes.begin(), _page.bytes.end());
         _havePage = false;
     }
+    return sendBatch();
+}
+
+bool SendSession::sendBatch()
+{
     if (_batch.empty())
         return true;
     try {
@@ -173,25 +180,35 @@ bool SendSession::sendDuePages()
         return finish(Result::ConnectionLost);
     }
     _bytesSent += static_cast<long long>(_batch.size());
+    _batch.clear();
     return true;
 }
 
-// Makes sure a page waits in _page; false at the end of the input, where
-// the state becomes Draining.
+// Makes sure a page waits in _page; false when none does: at the end of
+// the input, where the state becomes Draining, or while a live source has
+// nothing yet.
 bool SendSession::nextPage()
 {
+    _later = false;
     while (!_havePage) {
-        if (_reader.next(_page)) {
+        switch (_source.next(_page)) {
+        case PageSource::Status::Page:
             _passHadPages = true;
             if (_pass > 0)
                 OggPageReader::setSerial(_page, _page.serial + _pass * serialStep);
             _pageDue = _schedule.due(_page);
             _havePage = true;
-        } else if (_config.loop && _passHadPages && _reader.rewindsToStart()) {
-            _reader.rewind();
-            ++_pass;
-            _passHadPages = false;
-        } else {
+            break;
+        case PageSource::Status::Later:
+            _later = true;
+            return false;
+        case PageSource::Status::End:
+            if (_config.loop && _passHadPages && _source.rewindsToStart()) {
+                _source.rewind();
+                ++_pass;
+                _passHadPages = false;
+                break;
+            }
             _state = State::Draining;
             return false;
         }
@@ -233,6 +250,10 @@ void SendSession::showProgressIfDue()
 SendSession::Clock::time_point SendSession::nextWake() const
 {
     Clock::time_point wake = std::min(_nextAlive, _now + std::chrono::milliseconds(pollMs));
+    // A live source paces the loop itself: each ask waits for a little
+    // of its audio.
+    if (_state == State::Streaming && _later)
+        wake = _now;
     if (_state == State::Streaming && _havePage)
         wake = std::min(
             wake,
@@ -297,7 +318,7 @@ bool SendSession::onUdpReady(int port)
     // every attempt starts from the first byte (a live input: from its
     // header pages, then on from where it is).
     ++_attempts;
-    _reader.rewind();
+    _source.rewind();
     _schedule.reset();
     _havePage = false;
     _pass = 0;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "send/input_stream.h"
 #include "send/ogg_page_reader.h"
 #include "send/pacing_schedule.h"
+#include "send/page_source.h"
 #include "send/reply_reader.h"
 #include "utils/ports.h"
 
@@ -33,18 +33,20 @@ struct SessionConfig {
     double drainSeconds = 2.0;
     int aliveIntervalMs = 1000;
     int aliveSilenceMs = 5000; // no reply this long is reported
+    // Pages are packed whole into datagrams of at most this many bytes.
+    size_t datagramBytes = 1024;
 };
 
 // One controller session with a receiver: connects, asks for a transmission,
 // and on every "udpReady" sends the stream from its beginning, paced by its
-// granule positions; answers "initTransmissionFailed" with
+// granule positions, in datagrams that each carry whole pages; answers "initTransmissionFailed" with
 // "startTransmissionAgain"; keeps the connection checked with "alive".
 // Runs on the calling thread; reports problems on standard error.
 class SendSession {
 public:
     enum class Result { Finished, NoReceiver, GaveUp, ConnectionLost };
 
-    SendSession(const SessionConfig& config, InputStream& input);
+    SendSession(const SessionConfig& config, PageSource& source);
     ~SendSession();
     SendSession(const SendSession&) = delete;
     SendSession& operator=(const SendSession&) = delete;
@@ -77,6 +79,7 @@ private:
     bool sendAlive();
     void reportSilence();
     bool sendDuePages();
+    bool sendBatch();
     bool nextPage();
     bool checkDeadlines();
     void showProgressIfDue();
@@ -93,7 +96,6 @@ private:
 
     SessionConfig _config;
     std::string _where; // host:port of the control connection, for messages
-    InputStream& _input;
     std::unique_ptr<Wrappers::Net> _control;
     std::unique_ptr<Wrappers::Net> _udp;
     int _udpPort = 0;
@@ -114,11 +116,12 @@ private:
     bool _silenceReported = false;
 
     // Pacing: the next page to send and when it is due.
-    OggPageReader _reader;
+    PageSource& _source;
     PacingSchedule _schedule;
     ReplyReader _replies;
     OggPage _page;
     bool _havePage = false;
+    bool _later = false; // a live source had no page at the last ask
     double _pageDue = 0;
     uint32_t _pass = 0; // of --loop, from 0
     bool _passHadPages = false;

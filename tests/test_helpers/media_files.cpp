@@ -1,0 +1,54 @@
+#include "test_helpers/media_files.h"
+
+#include "test_helpers/child_process.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace TestHelpers {
+
+namespace {
+
+void ffmpeg(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all = {"-hide_banner", "-loglevel", "error", "-y"};
+    all.insert(all.end(), args.begin(), args.end());
+    const Finished run = runToEnd("/usr/bin/ffmpeg", all);
+    if (run.exitCode != 0)
+        throw std::runtime_error("ffmpeg failed: " + (run.err.empty() ? std::string("?") : run.err.front()));
+}
+
+} // namespace
+
+MediaFile::MediaFile(const std::string& extension, double seconds)
+{
+    static int made = 0;
+    _path =
+        "/tmp/veldrane-media-" + std::to_string(getpid()) + "-" + std::to_string(made++) + "." + extension;
+    const std::string chirp = "aevalsrc=0.4*sin(2*PI*(300+150*t)*t)|0.4*sin(2*PI*(500+100*t)*t):s=44100:d="
+                              + std::to_string(seconds);
+    ffmpeg({"-f", "lavfi", "-i", chirp, _path});
+}
+
+MediaFile::~MediaFile()
+{
+    std::remove(_path.c_str());
+}
+
+std::vector<float> MediaFile::decode() const
+{
+    const std::string raw = _path + ".raw";
+    ffmpeg({"-i", _path, "-f", "f32le", "-ac", "2", "-ar", "44100", raw});
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(raw.c_str());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::copy(bytes.begin(), bytes.begin() + static_cast<long>(samples.size() * sizeof(float)),
+              reinterpret_cast<char*>(samples.data()));
+    return samples;
+}
+
+} // namespace TestHelpers
