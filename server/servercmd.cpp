@@ -115,6 +115,7 @@ void ServerCmd::serve()
             // a lost controller. Dropping our reference closes the
             // connection once no other thread is queueing on it; replies
             // queued from now on are dropped.
+            endOpenWord(peer);
             _connectionBrokenSignal(0);
             Utils::printOut("connection broken\n");
             std::atomic_store(&_peer, std::shared_ptr<Wrappers::Net>());
@@ -123,6 +124,20 @@ void ServerCmd::serve()
         // The destructor raises _stopping just before it asks for the stop.
         if (checkStop() || _stopping.raised())
             return;
+    }
+}
+
+// Server thread. Nothing more can join a word left open when its connection
+// ends: it is a word, as after a pause, and acted on before the loss.
+void ServerCmd::endOpenWord(const std::shared_ptr<Wrappers::Net>& peer)
+{
+    if (!_parser.waiting())
+        return;
+    _parser.pause(_commands);
+    try {
+        obey(peer);
+    } catch (const Utils::NetError&) {
+        _commands.clear(); // a reply to the lost controller goes nowhere
     }
 }
 

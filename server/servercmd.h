@@ -59,6 +59,7 @@ private:
     void serve();
     void receive(Wrappers::Net& peer);
     void obey(const std::shared_ptr<Wrappers::Net>& peer);
+    void endOpenWord(const std::shared_ptr<Wrappers::Net>& peer);
     void queue(const std::string& cmd);
     static void queue(const std::string& cmd, const Controller& to);
 

@@ -253,6 +253,16 @@ TEST_F(ServerCmdTest, WordSplitByAPauseStaysTwoWords)
     EXPECT_EQ(_recorder.count("start"), 0);
 }
 
+TEST_F(ServerCmdTest, AWordLeftOpenCountsWhenItsConnectionCloses)
+{
+    TcpClient client;
+    connectServed(client);
+    ASSERT_TRUE(client.send("startTransmission"));
+    client.close();
+    ASSERT_TRUE(deliverUntil([this] { return _recorder.count("broken") == 1; }));
+    EXPECT_EQ(_recorder.events(), (std::vector<std::string>{"start", "broken"}));
+}
+
 TEST_F(ServerCmdTest, BadInputLosesNoLaterCommand)
 {
     TcpClient client;
