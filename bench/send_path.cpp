@@ -14,6 +14,7 @@
 // Usage: bench_send_path [seconds=120] [latency runs=3]
 // Needs the test sound server (scripts/pulse.sh start DIR and its env) and
 // uses ports 8888/6666: run under flock /tmp/veldrane-ports.lock.
+#include "support/run_cost.h"
 #include "test_helpers/child_process.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/played_whole.h"
@@ -21,11 +22,7 @@
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/temp_file.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -36,8 +33,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -57,28 +52,12 @@ double selfCpu()
 // Runs veldrane-send to its end; its CPU seconds go to cpu.
 int runSender(const std::vector<std::string>& args, double& cpu, Clock::time_point& started)
 {
-    std::vector<std::string> all = {senderPath, "--quiet"};
+    std::vector<std::string> all = {"--quiet"};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    started = Clock::now();
-    if (posix_spawn(&pid, senderPath.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage ru{};
-    wait4(pid, &status, 0, &ru);
-    cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
-          + static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const Bench::RunCost cost = Bench::runCounted(senderPath, all);
+    cpu = cost.cpuSeconds;
+    started = cost.started;
+    return cost.exitCode;
 }
 
 } // namespace

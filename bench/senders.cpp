@@ -15,11 +15,11 @@
 // Needs the test sound server, GStreamer (scripts/deps.sh bench) and ports
 // 8888/6666: unshare -n sh -c 'ip link set lo up; scripts/bench.sh senders'
 #include "support/gstreamer_peer.h"
+#include "support/heard_share.h"
 #include "test_helpers/child_process.h"
 #include "test_helpers/markers.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/ogg_pages.h"
-#include "test_helpers/played_at.h"
 #include "test_helpers/process_cpu.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
@@ -41,7 +41,6 @@ using TestHelpers::UdpStreamer;
 namespace {
 
 constexpr std::size_t rate = 44100;
-constexpr std::size_t stretch = rate / 100;
 
 struct Condition {
     const char* name;
@@ -58,30 +57,6 @@ struct Outcome {
     int underruns = 0;
     double cpu = 0, gstCpu = 0; // ms per second of audio
 };
-
-// The share of the reference's 10 ms stretches that stand bit-exact in the
-// recording, following the offset where it moves.
-double heardShare(const std::vector<float>& recording, const std::vector<float>& reference)
-{
-    const std::size_t frames = reference.size() / 2;
-    std::size_t heard = 0, total = 0;
-    long offset = 0;
-    bool placed = false;
-    for (std::size_t at = 0; at + stretch <= frames; at += stretch, ++total) {
-        const auto here = static_cast<std::size_t>(long(at) + offset);
-        if (placed && TestHelpers::differingFrames(recording, here - at, reference, at, at + stretch) == 0) {
-            ++heard;
-            continue;
-        }
-        const std::size_t found = TestHelpers::findExact(recording, reference, at, stretch);
-        if (found != TestHelpers::notFound) {
-            offset = long(found) - long(at);
-            placed = true;
-            ++heard;
-        }
-    }
-    return total ? double(heard) / double(total) : 0;
-}
 
 // The first stream up to `seconds`, then the second, and what they decode to.
 Bytes restarted(const Bytes& one, const Bytes& two, double seconds, std::vector<float>& reference)
@@ -145,7 +120,7 @@ Outcome play(const Condition& c, const Bytes& stream, const std::vector<float>& 
     controller.close();
     veldrane.waitForStderr("AudioReceiver: played", 5s);
     const auto recording = recorder.samples();
-    out.heard = heardShare(recording, reference);
+    out.heard = Bench::heardShare(recording, reference);
     out.endOfRun = endOfRun(veldrane);
     const std::size_t first = TestHelpers::firstNonZeroFrame(recording);
     const std::size_t last = first + reference.size() / 2;

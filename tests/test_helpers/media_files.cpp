@@ -1,6 +1,7 @@
 #include "test_helpers/media_files.h"
 
 #include "test_helpers/child_process.h"
+#include "test_helpers/temp_file.h"
 
 #include <cstdio>
 #include <fstream>
@@ -21,16 +22,25 @@ void ffmpeg(const std::vector<std::string>& args)
         throw std::runtime_error("ffmpeg failed: " + (run.err.empty() ? std::string("?") : run.err.front()));
 }
 
-} // namespace
-
-MediaFile::MediaFile(const std::string& extension, double seconds)
+std::string newPath(const std::string& extension)
 {
     static int made = 0;
-    _path =
-        "/tmp/veldrane-media-" + std::to_string(getpid()) + "-" + std::to_string(made++) + "." + extension;
+    return "/tmp/veldrane-media-" + std::to_string(getpid()) + "-" + std::to_string(made++) + "." + extension;
+}
+
+} // namespace
+
+MediaFile::MediaFile(const std::string& extension, double seconds) : _path(newPath(extension))
+{
     const std::string chirp = "aevalsrc=0.4*sin(2*PI*(300+150*t)*t)|0.4*sin(2*PI*(500+100*t)*t):s=44100:d="
                               + std::to_string(seconds);
     ffmpeg({"-f", "lavfi", "-i", chirp, _path});
+}
+
+MediaFile::MediaFile(const std::string& extension, const Bytes& audio) : _path(newPath(extension))
+{
+    const TempFile source(audio);
+    ffmpeg({"-i", source.path(), _path});
 }
 
 MediaFile::~MediaFile()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "test_helpers/ogg_maker.h"
+
 #include <string>
 #include <vector>
 
@@ -13,6 +15,9 @@ namespace TestHelpers {
 class MediaFile {
 public:
     MediaFile(const std::string& extension, double seconds);
+    // The given audio (any format FFmpeg reads) re-encoded, for a signal of
+    // the caller's, e.g. one with the bit rate of music.
+    MediaFile(const std::string& extension, const Bytes& audio);
     ~MediaFile();
     MediaFile(const MediaFile&) = delete;
     MediaFile& operator=(const MediaFile&) = delete;

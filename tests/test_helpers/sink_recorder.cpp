@@ -44,7 +44,13 @@ std::string SinkRecorder::sinkName()
     return sink && *sink ? sink : "veldrane_null";
 }
 
-SinkRecorder::SinkRecorder() = default;
+SinkRecorder::SinkRecorder() : _sink(sinkName())
+{
+}
+
+SinkRecorder::SinkRecorder(std::string sink) : _sink(std::move(sink))
+{
+}
 
 SinkRecorder::~SinkRecorder()
 {
@@ -70,7 +76,7 @@ void SinkRecorder::start()
     if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("SinkRecorder: pipe: ") + std::strerror(errno));
 
-    const std::string device = "--device=" + sinkName() + ".monitor";
+    const std::string device = "--device=" + _sink + ".monitor";
     const char* argv[] = {"parec",        device.c_str(), "--format=float32le", "--rate=44100",
                           "--channels=2", "--raw",        "--latency-msec=10",  nullptr};
     posix_spawn_file_actions_t actions;

@@ -25,6 +25,8 @@ namespace TestHelpers {
 class SinkRecorder {
 public:
     SinkRecorder();
+    // Records the monitor of another sink of the sound server's.
+    explicit SinkRecorder(std::string sink);
     ~SinkRecorder(); // stops a running capture
     SinkRecorder(const SinkRecorder&) = delete;
     SinkRecorder& operator=(const SinkRecorder&) = delete;
@@ -61,6 +63,7 @@ public:
 private:
     void readLoop(int fd);
 
+    std::string _sink;
     pid_t _pid = -1;
     std::thread _reader;
     mutable std::mutex _mutex;
