@@ -44,6 +44,7 @@ void OggInput::reset(Net* net)
     _pages.clear();
     _served = 0;
     _filter.reset();
+    _guard.reset();
     _linkEnded = false;
     _endReported = false;
     _foreign = false;
@@ -174,7 +175,7 @@ void OggInput::noteNewest(int64_t granule, uint32_t serial, long sequence, bool 
 void OggInput::onPage(const unsigned char* page, size_t length)
 {
     const size_t header = Audio::PageFields::headerLength(page);
-    if (!_filter.accept(page, header, length - header)) {
+    if (!_filter.accept(page, header, length - header) || !_guard.admit(page, length)) {
         ++_counts.pagesRefused;
         return;
     }

@@ -6,6 +6,7 @@
 #include "audio/page_sink.h"
 #include "wrappers/ogg_page_check.h"
 #include "wrappers/ogg_page_filter.h"
+#include "wrappers/vorbis_header_guard.h"
 
 #include <chrono>
 #include <cstddef>
@@ -100,6 +101,7 @@ private:
     std::vector<unsigned char> _pages; // accepted page bytes not yet served
     size_t _served = 0;                // of _pages
     OggPageFilter _filter;
+    VorbisHeaderGuard _guard;
     bool _linkEnded = false; // the last page taken ended its link, and it was served whole
     bool _endReported = false;
     bool _foreign = false;
