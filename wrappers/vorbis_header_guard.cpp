@@ -5,8 +5,10 @@
 
 #include <ogg/ogg.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 namespace Wrappers {
 
@@ -108,7 +110,7 @@ bool skipLookup(oggpack_buffer& b, long dim, long entries)
 
 struct VorbisHeaderGuard::Streams {
     struct Stream {
-        ogg_stream_state state;
+        ogg_stream_state state{};
         uint32_t serial = 0;
         int packets = 0;
         bool used = false;
@@ -117,6 +119,8 @@ struct VorbisHeaderGuard::Streams {
     };
     std::array<Stream, maxStreams> all;
     int next = 0;
+    // A copy of the page for libogg, which takes it as writable.
+    std::vector<unsigned char> page = std::vector<unsigned char>(Audio::PageFields::maxPage);
 
     Stream* find(uint32_t serial)
     {
@@ -164,11 +168,12 @@ bool VorbisHeaderGuard::admit(const unsigned char* page, std::size_t length)
     Streams::Stream* s = Audio::PageFields::first(page) ? &_streams->begin(serial) : _streams->find(serial);
     if (!s || s->done)
         return !s || !s->refused;
+    std::copy_n(page, std::min(length, _streams->page.size()), _streams->page.begin());
     ogg_page og;
-    og.header = const_cast<unsigned char*>(page); // libogg reads it only
+    og.header = _streams->page.data();
     og.header_len = static_cast<long>(Audio::PageFields::headerLength(page));
     og.body = og.header + og.header_len;
-    og.body_len = static_cast<long>(length) - og.header_len;
+    og.body_len = static_cast<long>(std::min(length, _streams->page.size())) - og.header_len;
     ogg_stream_pagein(&s->state, &og);
     ogg_packet packet;
     while (!s->done && ogg_stream_packetout(&s->state, &packet) == 1) {
@@ -184,10 +189,10 @@ bool VorbisHeaderGuard::admit(const unsigned char* page, std::size_t length)
     return !s->refused;
 }
 
-bool VorbisHeaderGuard::codebooksSound(const unsigned char* packet, long bytes)
+bool VorbisHeaderGuard::codebooksSound(unsigned char* packet, long bytes)
 {
     oggpack_buffer b;
-    oggpack_readinit(&b, const_cast<unsigned char*>(packet), static_cast<int>(bytes)); // read only
+    oggpack_readinit(&b, packet, static_cast<int>(bytes));
     if (oggpack_read(&b, 8) != 5)
         return true;
     for (const char c : {'v', 'o', 'r', 'b', 'i', 's'}) {

@@ -25,8 +25,9 @@ public:
     bool admit(const unsigned char* page, std::size_t length);
     // Whether a Vorbis setup header's codebooks all have a dimension and
     // whole prefix codes. What cannot be read is the library's to refuse,
-    // and counts as sound here.
-    static bool codebooksSound(const unsigned char* packet, long bytes);
+    // and counts as sound here. libogg's reader takes the packet as
+    // writable; it only reads it.
+    static bool codebooksSound(unsigned char* packet, long bytes);
 
 private:
     struct Streams; // libogg's state for each stream still in its headers
