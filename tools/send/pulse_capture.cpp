@@ -17,10 +17,10 @@ const char* const PulseCapture::defaultSource = "@DEFAULT_MONITOR@";
 
 PulseCapture::PulseCapture(const std::string& source) : _source(source)
 {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = PcmSource::rate;
-    spec.channels = PcmSource::channels;
+    pa_sample_spec format{};
+    format.format = PA_SAMPLE_FLOAT32LE;
+    format.rate = PcmSource::rate;
+    format.channels = PcmSource::channels;
     // Without a fragment size the server hands recorded audio over in
     // pieces of two seconds.
     pa_buffer_attr attr{};
@@ -29,7 +29,7 @@ PulseCapture::PulseCapture(const std::string& source) : _source(source)
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     int error = 0;
     _stream = pa_simple_new(nullptr, "veldrane-send", PA_STREAM_RECORD, source.c_str(), "sent to a receiver",
-                            &spec, nullptr, &attr, &error);
+                            &format, nullptr, &attr, &error);
     if (_stream)
         return;
     if (error == PA_ERR_NOENTITY)
