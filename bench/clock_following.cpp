@@ -13,6 +13,7 @@
 // Usage: bench_clock_following [seconds=120]
 // Needs the test sound server (scripts/pulse.sh start DIR and its env) and
 // uses ports 8888/6666.
+#include "support/recorded_run.h"
 #include "test_helpers/child_process.h"
 #include "test_helpers/markers.h"
 #include "test_helpers/ogg_maker.h"
@@ -88,13 +89,9 @@ Figures play(const TestHelpers::Bytes& stream, double seconds, double senderSpee
 {
     Figures f;
     TestHelpers::ChildProcess veldrane(VELDRANE_BINARY_DIR "/veldrane");
-    if (!veldrane.waitForStdout("lytter på port 8888", 10s))
-        return f;
     TestHelpers::SinkRecorder recorder;
-    recorder.start();
     TestHelpers::TcpClient controller;
-    if (!controller.connect(8888) || !controller.send("startTransmission")
-        || controller.readUntil("udpReady 6666 ", 5s).empty())
+    if (!Bench::startRecordedRun(veldrane, recorder, controller))
         return f;
     const double cpuBefore = TestHelpers::processCpuSeconds(veldrane.pid());
     TestHelpers::UdpStreamer::Options pacing;

@@ -277,10 +277,7 @@ void printLossyNetwork(const Bytes& stream, double seconds)
 int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 30;
-    TestHelpers::OggParams music;
-    music.seconds = seconds;
-    music.noise = 0.01f;
-    const Bytes stream = TestHelpers::encodeOgg(music);
+    const Bytes stream = TestHelpers::encodeOgg(TestHelpers::musicLike(seconds));
 
     const TestHelpers::MediaFile mp3("mp3", stream);
     printConversionCost(mp3.path(), seconds, 3);

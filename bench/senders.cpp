@@ -16,6 +16,7 @@
 // 8888/6666: unshare -n sh -c 'ip link set lo up; scripts/bench.sh senders'
 #include "support/gstreamer_peer.h"
 #include "support/heard_share.h"
+#include "support/recorded_run.h"
 #include "test_helpers/child_process.h"
 #include "test_helpers/markers.h"
 #include "test_helpers/ogg_maker.h"
@@ -83,13 +84,9 @@ Outcome play(const Condition& c, const Bytes& stream, const std::vector<float>& 
 {
     Outcome out;
     TestHelpers::ChildProcess veldrane(VELDRANE_BINARY_DIR "/veldrane");
-    if (!veldrane.waitForStdout("lytter på port 8888", 10s))
-        return out;
     TestHelpers::SinkRecorder recorder;
-    recorder.start();
     TestHelpers::TcpClient controller;
-    if (!controller.connect(8888) || !controller.send("startTransmission ")
-        || controller.readUntil("udpReady 6666 ", 5s).empty())
+    if (!Bench::startRecordedRun(veldrane, recorder, controller))
         return out;
     std::unique_ptr<Bench::SecondSink> sink;
     std::unique_ptr<Bench::GStreamerPeer> gst;
@@ -166,9 +163,7 @@ std::vector<Condition> conditions()
 int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 30;
-    TestHelpers::OggParams params;
-    params.seconds = seconds;
-    params.noise = 0.01f;
+    const TestHelpers::OggParams params = TestHelpers::musicLike(seconds);
     const Bytes stream = TestHelpers::encodeOgg(params);
     const auto reference = TestHelpers::referenceDecode(stream);
     TestHelpers::OggParams second = params;

@@ -27,16 +27,6 @@ namespace {
 constexpr std::size_t rate = 44100;
 constexpr std::size_t datagramBytes = 1024;
 
-// Pages of about 0.3 s, as music's are at 120 kbps.
-TestHelpers::OggParams musicLike(double seconds, int serial = 1)
-{
-    TestHelpers::OggParams params;
-    params.seconds = seconds;
-    params.serial = serial;
-    params.noise = 0.01f;
-    return params;
-}
-
 // The audio of the pages that the lost datagrams touched.
 std::vector<TestHelpers::FrameSpan> lostAudio(const Bytes& stream,
                                               const std::vector<std::size_t>& lostDatagrams)
@@ -94,7 +84,7 @@ protected:
 
 TEST_F(EverySender, ALiveEncoderWithNoLeadSettlesInItsFirstSecondsAndPlaysOnWholeAtSpeedOne)
 {
-    const Bytes stream = TestHelpers::encodeOgg(musicLike(40));
+    const Bytes stream = TestHelpers::encodeOgg(TestHelpers::musicLike(40));
     const auto reference = TestHelpers::referenceDecode(stream);
     UdpStreamer::Options live;
     live.atEnd = true;
@@ -110,7 +100,7 @@ TEST_F(EverySender, ALiveEncoderWithNoLeadSettlesInItsFirstSecondsAndPlaysOnWhol
 
 TEST_F(EverySender, LostDatagramsLeaveSilenceOfTheirOwnLengthAndEverythingElseAtItsOwnTime)
 {
-    const Bytes stream = TestHelpers::encodeOgg(musicLike(20));
+    const Bytes stream = TestHelpers::encodeOgg(TestHelpers::musicLike(20));
     const auto reference = TestHelpers::referenceDecode(stream);
     UdpStreamer::Options lossy;
     lossy.loss = 0.01;
@@ -127,7 +117,7 @@ TEST_F(EverySender, LostDatagramsLeaveSilenceOfTheirOwnLengthAndEverythingElseAt
 
 TEST_F(EverySender, DuplicatedAndReorderedDatagramsLoseNothing)
 {
-    const Bytes stream = TestHelpers::encodeOgg(musicLike(15));
+    const Bytes stream = TestHelpers::encodeOgg(TestHelpers::musicLike(15));
     const auto reference = TestHelpers::referenceDecode(stream);
     UdpStreamer::Options network;
     network.duplicate = 0.05;
@@ -138,8 +128,8 @@ TEST_F(EverySender, DuplicatedAndReorderedDatagramsLoseNothing)
 
 TEST_F(EverySender, AnEncoderThatRestartsWithoutEndingItsStreamIsHeardAtOnce)
 {
-    const TestHelpers::OggParams first = musicLike(8);
-    TestHelpers::OggParams second = musicLike(5, 2);
+    const TestHelpers::OggParams first = TestHelpers::musicLike(8);
+    TestHelpers::OggParams second = TestHelpers::musicLike(5, 2);
     second.amplitude = 0.3f;
     const Bytes one = TestHelpers::encodeOgg(first), two = TestHelpers::encodeOgg(second);
     // The first encoder dies 5 s in: its last pages, the end of its stream

@@ -49,6 +49,15 @@ float testSignal(const OggParams& params, int ch, long i)
     return float(gain * params.amplitude * std::sin(2.0 * pi * phase) + noise);
 }
 
+OggParams musicLike(double seconds, int serial)
+{
+    OggParams params;
+    params.seconds = seconds;
+    params.serial = serial;
+    params.noise = 0.01f;
+    return params;
+}
+
 Bytes encodeOgg(const OggParams& params)
 {
     if (params.channels < 1 || params.channels > 8)

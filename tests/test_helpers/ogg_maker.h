@@ -33,6 +33,10 @@ struct OggParams {
 
 constexpr float markerGain = 3.5f;
 
+// A stream with pages of about 0.3 s, as music's are at 120 kbit/s: the
+// test tones with noise under them.
+OggParams musicLike(double seconds, int serial = 1);
+
 // The sample the encoder is fed for channel ch at frame i.
 float testSignal(const OggParams& params, int ch, long i);
 
