@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/format.h"
+
 namespace Audio {
 
 // Decides how fast to play, from the rate at which the sender's audio
@@ -14,7 +16,7 @@ namespace Audio {
 // only.
 class ClockFollower {
 public:
-    static constexpr double range = 0.005;
+    static constexpr double range = maxSpeedChange;
 
     // periodSeconds: the duration of one output buffer.
     explicit ClockFollower(double periodSeconds);

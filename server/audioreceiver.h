@@ -8,6 +8,7 @@
 
 #include "server/run_report.h"
 #include "server/servercmd.h"
+#include "utils/protocol.h"
 
 #include <atomic>
 #include <memory>
@@ -28,7 +29,7 @@ namespace Server {
 class AudioReceiver : public Wrappers::Thread {
 public:
     static constexpr int audioPort = 6666;
-    static constexpr int attempts = 5;
+    static constexpr int attempts = Utils::attemptsPerRun;
     static constexpr unsigned int retryStepMs = 300;
 
     explicit AudioReceiver(ServerCmd* cmd);

@@ -1,5 +1,7 @@
 #include "server/run_report.h"
 
+#include "audio/format.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -9,7 +11,7 @@ namespace {
 
 long long milliseconds(int64_t frames)
 {
-    return static_cast<long long>((frames * 1000 + 22050) / 44100);
+    return static_cast<long long>((frames * 1000 + Audio::sampleRate / 2) / Audio::sampleRate);
 }
 
 } // namespace

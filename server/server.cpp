@@ -3,7 +3,7 @@
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "utils/observer.h"
-#include "utils/ports.h"
+#include "utils/protocol.h"
 #include "wrappers/sdl_timer.h"
 
 #include <csignal>

@@ -1,5 +1,6 @@
 #include "wrappers/audiodec.h"
 
+#include "audio/format.h"
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
@@ -21,13 +22,12 @@ namespace {
 // How long one library read waits for a datagram.
 const int readTimeoutMs = 999;
 // Frames asked of the library at a time, and the size of the downmix arrays.
-constexpr int chunkCapacity = 8192;
+constexpr int chunkCapacity = Audio::framesPerBuffer;
 // Sample rates that are played; Vorbis allows any, but the resampler
 // cannot sensibly serve absurd ones.
 constexpr long minRate = 1000;
 constexpr long maxRate = 768000;
-constexpr long outputRate = 44100;
-constexpr double periodSeconds = 8192.0 / outputRate;
+constexpr long outputRate = Audio::sampleRate;
 // Silence and what borders it fade over this long, so that no click is heard.
 constexpr double fadeSeconds = 0.005;
 // A jump of the stream's position beyond this is no lost audio but a
@@ -90,8 +90,8 @@ AudioDec::AudioDec()
     , _starvedSeen(0)
     , _stageSection(-1)
     , _stagedLeft(0)
-    , _follower(periodSeconds)
-    , _cushion(periodSeconds)
+    , _follower(Audio::bufferSeconds)
+    , _cushion(Audio::bufferSeconds)
     , _estimatedSerial(0)
     , _variable(false)
 {

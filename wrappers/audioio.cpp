@@ -1,5 +1,6 @@
 #include "wrappers/audioio.h"
 
+#include "audio/format.h"
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/output_pacer.h"
@@ -22,9 +23,9 @@ namespace Wrappers {
 
 namespace {
 
-constexpr unsigned int sampleRate = 44100;
-constexpr int channelCount = 2;
-constexpr int thresholdFrames = 8192;
+constexpr unsigned int sampleRate = Audio::sampleRate;
+constexpr int channelCount = Audio::channels;
+constexpr int thresholdFrames = Audio::framesPerBuffer;
 // Buffer periods the device may take nothing before trigger() gives up on
 // the sound server.
 constexpr int stallPeriods = 4;

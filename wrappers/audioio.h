@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/format.h"
 #include "audio/sink.h"
 #include "wrappers/audio_library.h"
 #include "wrappers/sdl_timer.h"
@@ -25,10 +26,10 @@ public:
     // framesPerBuffer is the size asked of the device; the underrun
     // threshold stays the duration of 8192 frames whatever is asked. The
     // output makes a library object of its own.
-    explicit AudioIO(int framesPerBuffer = 8192);
+    explicit AudioIO(int framesPerBuffer = Audio::framesPerBuffer);
     // The same, with the library's object borrowed from `library` for the
     // output's life; `library` must outlive the output.
-    explicit AudioIO(AudioLibrary& library, int framesPerBuffer = 8192);
+    explicit AudioIO(AudioLibrary& library, int framesPerBuffer = Audio::framesPerBuffer);
     ~AudioIO() override; // never throws
     AudioIO(const AudioIO&) = delete;
     AudioIO& operator=(const AudioIO&) = delete;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/format.h"
+
 #include <cstddef>
 
 struct soxr;
@@ -15,9 +17,9 @@ namespace Wrappers {
 // Used by the decoding thread only.
 class Resampler {
 public:
-    static constexpr double outputRate = 44100.0;
+    static constexpr double outputRate = Audio::sampleRate;
     // How far from the rates a variable resampler may play.
-    static constexpr double maxSpeedChange = 0.005;
+    static constexpr double maxSpeedChange = Audio::maxSpeedChange;
 
     Resampler() = default;
     ~Resampler();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/format.h"
+
 #include <vector>
 
 namespace Send {
@@ -8,8 +10,8 @@ namespace Send {
 // or from the sound server.
 class PcmSource {
 public:
-    static constexpr long rate = 44100;
-    static constexpr int channels = 2;
+    static constexpr long rate = Audio::sampleRate;
+    static constexpr int channels = Audio::channels;
 
     PcmSource() = default;
     virtual ~PcmSource() = default;

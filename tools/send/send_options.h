@@ -1,7 +1,7 @@
 #pragma once
 
 #include "send/arg_walk.h"
-#include "utils/ports.h"
+#include "utils/protocol.h"
 
 #include <string>
 #include <vector>

@@ -16,7 +16,6 @@ namespace Send {
 namespace {
 
 // The receiver allows this many attempts to open the stream in one run.
-const int receiverAttempts = 5;
 // Replies are polled at least this often while nothing else is due.
 const int pollMs = 50;
 // Each pass of --loop gets serial numbers of its own, so the receiver sees a
@@ -222,7 +221,7 @@ bool SendSession::checkDeadlines()
         return finish(Result::Finished);
     if (_state != State::WaitingReady || _now < _deadline)
         return true;
-    if (_failures >= receiverAttempts) {
+    if (_failures >= Utils::attemptsPerRun) {
         warn("the receiver gave up after " + std::to_string(_failures)
              + " failed attempts to open the stream");
         return finish(Result::GaveUp);
@@ -332,7 +331,7 @@ void SendSession::onInitTransmissionFailed()
 {
     ++_failures;
     warn("the receiver could not open the stream (failed attempt " + std::to_string(_failures) + " of "
-         + std::to_string(receiverAttempts) + ")");
+         + std::to_string(Utils::attemptsPerRun) + ")");
     _control->bufferCmd("startTransmissionAgain");
     _state = State::WaitingReady;
     _deadline = Clock::now() + std::chrono::milliseconds(_config.retryTimeoutMs);

@@ -4,7 +4,7 @@
 #include "send/pacing_schedule.h"
 #include "send/page_source.h"
 #include "send/reply_reader.h"
-#include "utils/ports.h"
+#include "utils/protocol.h"
 
 #include <chrono>
 #include <deque>
