@@ -5,7 +5,7 @@
 
 namespace Audio {
 
-void Sink::write(float** channels, int offset, int count)
+void Sink::write(const float* const* channels, int offset, int count)
 {
     float* out = frameData(offset);
     const float* left = channels[0];

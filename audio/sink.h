@@ -38,7 +38,7 @@ public:
 
     // Interleaves count frames of two channel arrays into the buffer from
     // frame offset on.
-    void write(float** channels, int offset, int count);
+    void write(const float* const* channels, int offset, int count);
     void silence(int offset, int count);
 };
 

@@ -163,14 +163,28 @@ AudioReceiver::Outcome AudioReceiver::play()
                 break;
             // The next attempt opens a new output, on a server that may
             // have come back meanwhile.
-            Utils::printErr("AudioReceiver: the audio output failed\n");
+            return failed("AudioReceiver: the audio output failed\n", _output);
+        } catch (const Utils::NetError&) {
+            return failed("AudioReceiver: the UDP port failed\n", _net);
+        } catch (const Utils::AdError&) {
             _dec.close();
-            _output.reset();
+            Utils::printErr("AudioReceiver: the stream cannot be decoded on\n");
             return Outcome::Failed;
         }
     }
     Utils::printOut("dekoding stoppet\n");
     return Outcome::Stopped;
+}
+
+// Playing cannot go on with `broken`: the attempt fails, and the next one
+// opens it again.
+template <typename Part>
+AudioReceiver::Outcome AudioReceiver::failed(const char* why, std::unique_ptr<Part>& broken)
+{
+    Utils::printErr(why);
+    _dec.close();
+    broken.reset();
+    return Outcome::Failed;
 }
 
 // Releases the run's objects: the decoder's hold on them first, then the

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "audio/datagram_window.h"
+#include "audio/intake.h"
+#include "audio/page_arrival.h"
 #include "audio/page_framer.h"
 #include "audio/page_order.h"
 #include "audio/page_sink.h"
@@ -25,7 +27,7 @@ class Net;
 // end of a link from a stall. A read gives up when a stop is requested, so
 // nothing that arrives can hold the decoding thread. Used by the decoding
 // thread only.
-class OggInput : private Audio::PageSink {
+class OggInput : public Audio::Intake, private Audio::PageSink {
 public:
     OggInput();
     ~OggInput() override;
@@ -47,33 +49,25 @@ public:
     // least once per output buffer, even while the library needs nothing,
     // so that a flood from others never fills the socket's buffer and
     // pushes out the stream's own datagrams.
-    void drain();
+    void drain() override;
     // Takes datagrams as they arrive until `until`, so that each page's
     // arrival is known to the moment. For the time the decoder would
     // otherwise only wait for the device.
-    void takeUntil(std::chrono::steady_clock::time_point until);
+    void takeUntil(std::chrono::steady_clock::time_point until) override;
     // The last page served carried the end-of-stream mark of its link.
-    bool linkEnded() const { return _linkEnded; }
+    bool linkEnded() const override { return _linkEnded; }
     // The latest read gave up because a long run of bytes held no Ogg page.
     bool foreign() const { return _foreign; }
+    // The socket failed other than by a timeout; no read will succeed again.
+    bool broken() const { return _broken; }
 
-    // The newest accepted page that carries a granule position. A sender
-    // sends each page when playing reaches its first sample, less a lead,
-    // so where the page starts tells how far the sender's clock had got.
-    struct Newest {
-        bool known = false;
-        int64_t granule = 0; // where it ends
-        int64_t start = -1;  // where it starts: the page before's granule; -1 when that page was not seen
-        uint32_t serial = 0;
-        long sequence = 0;                           // its page sequence number
-        bool ends = false;                           // it ends its link
-        std::chrono::steady_clock::time_point taken; // when it came off the socket
-    };
-    const Newest& newest() const { return _newest; }
+    // The newest accepted page that carries a granule position.
+    using Newest = Audio::PageArrival;
+    const Newest& newest() const override { return _newest; }
     // Told of every accepted page that carries a granule position, as it
     // comes off the socket, on the decoding thread.
     void setArrivalListener(std::function<void(const Newest&)> listener) { _arrived = std::move(listener); }
-    bool stopRequested() const { return _stopRequested && _stopRequested(); }
+    bool stopRequested() const override { return _stopRequested && _stopRequested(); }
 
     // What was repaired or lost since the last reset.
     struct Counts {

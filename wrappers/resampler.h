@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/converter.h"
 #include "audio/format.h"
 
 #include <cstddef>
@@ -15,30 +16,30 @@ namespace Wrappers {
 // A variable one also plays slightly faster or slower than the rates say,
 // to follow a sender whose clock differs from the sound device's.
 // Used by the decoding thread only.
-class Resampler {
+class Resampler : public Audio::Converter {
 public:
     static constexpr double outputRate = Audio::sampleRate;
     // How far from the rates a variable resampler may play.
     static constexpr double maxSpeedChange = Audio::maxSpeedChange;
 
     Resampler() = default;
-    ~Resampler();
+    ~Resampler() override;
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;
 
     // Ready for a fresh signal at inRate, at speed 1. Allocates only when
     // the rate or the kind changes. Prints the library's reason and throws
     // Utils::AdError when it refuses.
-    void start(double inRate, bool variable = false);
+    void start(double inRate, bool variable = false) override;
     // A variable resampler moves smoothly to consuming `speed` times its
     // input rate per output second over the next `frames` output frames.
-    void setSpeed(double speed, size_t frames);
+    void setSpeed(double speed, size_t frames) override;
     // Releases the library's state; active() is false afterwards.
-    void stop();
-    bool active() const { return _soxr != nullptr; }
-    double inRate() const { return _inRate; }
-    bool variable() const { return _variable; }
-    double speed() const { return _speed; }
+    void stop() override;
+    bool active() const override { return _soxr != nullptr; }
+    double inRate() const override { return _inRate; }
+    bool variable() const override { return _variable; }
+    double speed() const override { return _speed; }
     // Output frames the library holds back (its filter delay and what it
     // has not given out yet).
     double delayFrames() const;
@@ -46,10 +47,10 @@ public:
     // Consumes up to `frames` frames of in[0] and in[1] (the count taken
     // goes to `used`) and writes at most `room` interleaved frames to out;
     // returns the frames written.
-    size_t process(const float* const in[2], size_t frames, size_t& used, float* out, size_t room);
+    size_t process(const float* const in[2], size_t frames, size_t& used, float* out, size_t room) override;
     // The link has ended: writes at most `room` of the frames still held
     // back; returns the frames written, 0 once nothing is left.
-    size_t flush(float* out, size_t room);
+    size_t flush(float* out, size_t room) override;
 
 private:
     soxr* _soxr = nullptr;
