@@ -78,6 +78,8 @@ int MemoryNet::receive(void* buf, int size, int count, int timeout)
     // An empty datagram is skipped: the UDP transport never returns 0.
     while (!_entries.empty() && !_entries.front().stall && _entries.front().data.empty())
         _entries.pop_front();
+    if (_entries.empty() && _failWhenEmpty)
+        throw Utils::NetErrorFault();
     if (_entries.empty())
         throw Utils::NetErrorTimeout();
     Entry& e = _entries.front();

@@ -31,6 +31,9 @@ public:
     void push(const Bytes& datagram);
     void push(const std::vector<Bytes>& datagrams);
     void pushStall(int count = 1);
+    // Once the datagrams are used up, every receive fails as a broken
+    // socket does, instead of timing out.
+    void failWhenEmpty() { _failWhenEmpty = true; }
     // Whether receive records request sizes (off for long benchmarks).
     void setRecordRequests(bool on);
 
@@ -58,6 +61,7 @@ private:
     size_t _offset = 0; // bytes of the front datagram already served
     size_t _served = 0;
     bool _record = true;
+    bool _failWhenEmpty = false;
     std::vector<int> _requests;
 };
 

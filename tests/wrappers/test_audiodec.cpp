@@ -1,11 +1,9 @@
-// locks: sink
 #include "test_helpers/memory_net.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/played_whole.h"
-#include "test_helpers/sink_recorder.h"
+#include "test_helpers/recording_sink.h"
 #include "utils/errors.h"
 #include "wrappers/audiodec.h"
-#include "wrappers/audioio.h"
 #include "wrappers/net.h"
 
 #include <gtest/gtest.h>
@@ -50,22 +48,19 @@ OggParams stereo(double seconds, int serial = 1)
     return s;
 }
 
-// Plays a scripted stream through a real output on the null sink and
-// records it. decode() is called until the datagrams are used up and the
-// stream reports its end; the recording goes on for a buffer's length
-// after `frames` frames of sound.
+// Decodes a scripted stream into a recording sink. decode() is called
+// until the datagrams are used up and the stream reports its end; the
+// device then plays a buffer's length of silence.
 struct Playback {
     std::vector<float> recording;
     std::string console;
     int readErrors = 0; // decode() calls that threw AdReadError
 };
 
-Playback play(const std::vector<Bytes>& script, size_t frames, const std::vector<size_t>& stallsBefore = {},
-              int stallsEach = 0)
+Playback play(const std::vector<Bytes>& script, const std::vector<size_t>& stallsBefore = {}, int stallsEach = 0)
 {
     Playback out;
-    SinkRecorder recorder;
-    recorder.start();
+    RecordingSink aio;
     {
         auto* mem = new MemoryNet();
         Wrappers::Net net(mem);
@@ -74,8 +69,6 @@ Playback play(const std::vector<Bytes>& script, size_t frames, const std::vector
                 mem->pushStall(stallsEach);
             mem->push(script[i]);
         }
-        Wrappers::AudioIO aio;
-        aio.init(2, 0);
         Wrappers::AudioDec dec;
         testing::internal::CaptureStdout();
         dec.init(&net, &aio);
@@ -91,9 +84,8 @@ Playback play(const std::vector<Bytes>& script, size_t frames, const std::vector
         }
         out.console = testing::internal::GetCapturedStdout();
     }
-    recorder.waitForSound(frames + receiverBufferFrames, 10s);
-    recorder.stop();
-    out.recording = recorder.samples();
+    aio.starve(int(receiverBufferFrames));
+    out.recording = aio.recording();
     return out;
 }
 
@@ -145,7 +137,7 @@ OggParams sine(long rate, double seconds, int serial = 1)
 TEST(AudioDec, InitFailsWithoutStreamAndOnForeignData)
 {
     MemoryNet* mem = nullptr;
-    Wrappers::AudioIO aio; // never opened: init does not touch it
+    RecordingSink aio;
     Wrappers::AudioDec dec;
     EXPECT_FALSE(dec.isInitialized());
 
@@ -176,7 +168,7 @@ TEST(AudioDec, InitFailsWithoutStreamAndOnForeignData)
 TEST(AudioDec, FailedInitAfterSuccessLeavesDecoderClosed)
 {
     MemoryNet* mem = nullptr;
-    Wrappers::AudioIO aio;
+    RecordingSink aio;
     Wrappers::AudioDec dec;
     Bytes ogg = encodeOgg(stereo(1.0));
 
@@ -222,7 +214,7 @@ TEST(AudioDec, NoExceptionLeavesTheReadCallback)
     // Any failure of the transport reaches the library as its read error,
     // so opening fails cleanly instead of unwinding through C frames.
     Wrappers::Net net(new ThrowingNet());
-    Wrappers::AudioIO aio;
+    RecordingSink aio;
     Wrappers::AudioDec dec;
     EXPECT_THROW(dec.init(&net, &aio), Utils::AdReadError);
     EXPECT_FALSE(dec.isInitialized());
@@ -241,7 +233,7 @@ TEST(AudioDec, EveryFramePlaysOnceInOrderThenSilence)
     std::vector<float> ref = referenceDecode(ogg);
     ASSERT_NE(ref.size() / 2 % receiverBufferFrames, 0u);
 
-    Playback p = play(splitPages(ogg), ref.size() / 2);
+    Playback p = play(splitPages(ogg));
     EXPECT_EQ(countOf(p.console, "vorbisDecoder: EOF\n"), 1u) << p.console;
     EXPECT_EQ(countOf(p.console, "OV_HOLE"), 0u) << p.console;
     expectPlayedWhole(p.recording, ref);
@@ -254,7 +246,7 @@ TEST(AudioDec, AStallPlaysWhatWasDecodedAndLosesNothing)
     const int stalls = 3;
     std::vector<float> ref = referenceDecode(ogg);
 
-    Playback p = play(grams, ref.size() / 2 + receiverBufferFrames, {grams.size() / 2}, stalls);
+    Playback p = play(grams, {grams.size() / 2}, stalls);
     // One EOF line and one read error per decode() that met the stall, plus
     // the final one at the real end.
     EXPECT_EQ(p.readErrors, stalls + 1);
@@ -275,7 +267,7 @@ TEST(AudioDec, LostDatagramShowsAsHoleAndDecodingGoesOn)
     grams.erase(grams.begin() + long(grams.size() * 2 / 3));
 
     std::vector<float> ref = referenceDecode(ogg);
-    Playback p = play(grams, ref.size() / 2);
+    Playback p = play(grams);
     EXPECT_EQ(countOf(p.console, "vorbisDecoder: OV_HOLE\n"), 1u) << p.console;
     EXPECT_EQ(p.readErrors, 1); // the end only
 
@@ -303,7 +295,7 @@ TEST(AudioDec, MonoAndChainedLinksPlayWhole)
     Bytes chain = chainOgg({encodeOgg(stereo(1.0, 21)), encodeOgg(mono), encodeOgg(quieter)});
     std::vector<float> ref = referenceDecode(chain);
 
-    Playback p = play(splitDatagrams(chain, 1024), ref.size() / 2);
+    Playback p = play(splitDatagrams(chain, 1024));
     expectPlayedWhole(p.recording, ref);
 }
 
@@ -313,7 +305,7 @@ TEST(AudioDec, OtherRatesPlayAtTheirPitch)
         SCOPED_TRACE(rate);
         const double seconds = 2.0;
         Bytes ogg = encodeOgg(sine(rate, seconds));
-        Playback p = play(splitDatagrams(ogg, 1024), size_t(seconds * 44100));
+        Playback p = play(splitDatagrams(ogg, 1024));
         const size_t start = firstNonZeroFrame(p.recording);
         ASSERT_NE(start, size_t(-1));
         const size_t from = start + 4410, to = start + size_t((seconds - 0.1) * 44100);
@@ -331,7 +323,7 @@ TEST(AudioDec, ChainOfRatesPlaysEachLinkAtItsPitchWithoutGap)
     std::vector<Bytes> links;
     for (int i = 0; i < 3; ++i)
         links.push_back(encodeOgg(sine(rates[i], 1.0, 31 + i)));
-    Playback p = play(splitDatagrams(chainOgg(links), 1024), 3 * 44100);
+    Playback p = play(splitDatagrams(chainOgg(links), 1024));
 
     const size_t start = firstNonZeroFrame(p.recording);
     ASSERT_NE(start, size_t(-1));
@@ -350,10 +342,41 @@ TEST(AudioDec, SixChannelsFoldToStereoWithoutClipping)
     OggParams six = sine(44100, 1.0);
     six.channels = 6;
     six.amplitude = 0.9f;
-    Playback p = play(splitDatagrams(encodeOgg(six), 1024), 44100);
+    Playback p = play(splitDatagrams(encodeOgg(six), 1024));
     float peak = 0;
     for (float x : p.recording)
         peak = std::max(peak, std::abs(x));
     EXPECT_GT(peak, 0.3f);
     EXPECT_LE(peak, 1.0f);
+}
+
+TEST(AudioDec, ASocketThatFailsEndsDecodingWithTheNetworksErrorInsteadOfSpinning)
+{
+    // Past a failure of the socket no read can succeed: decoding must say
+    // so, not report read errors at once, again and again.
+    Bytes ogg = encodeOgg(stereo(2.0));
+    std::vector<Bytes> grams = splitDatagrams(ogg, 1024);
+    grams.resize(grams.size() / 2);
+    auto* mem = new MemoryNet(grams);
+    mem->failWhenEmpty();
+    Wrappers::Net net(mem);
+    RecordingSink aio;
+    Wrappers::AudioDec dec;
+    dec.init(&net, &aio);
+
+    testing::internal::CaptureStdout();
+    int readErrors = 0;
+    bool failed = false;
+    for (int calls = 0; calls < 100 && !failed; ++calls) {
+        try {
+            dec.decode();
+        } catch (const Utils::AdReadError&) {
+            ++readErrors;
+        } catch (const Utils::NetError&) {
+            failed = true;
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(readErrors, 0);
 }
