@@ -29,7 +29,8 @@ public:
     // Consumes up to `frames` frames of in[0] and in[1] (the count taken
     // goes to `used`) and writes at most `room` interleaved frames to out;
     // returns the frames written.
-    virtual size_t process(const float* const in[2], size_t frames, size_t& used, float* out, size_t room) = 0;
+    virtual size_t process(const float* const in[2], size_t frames, size_t& used, float* out,
+                           size_t room) = 0;
     // The signal has ended: writes at most `room` of the frames still held
     // back; returns the frames written, 0 once nothing is left.
     virtual size_t flush(float* out, size_t room) = 0;

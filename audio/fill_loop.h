@@ -1,6 +1,5 @@
 #pragma once
 
-#include "utils/downmix.h"
 #include "audio/frame_source.h"
 #include "audio/gap_ledger.h"
 #include "audio/hole_stage.h"
@@ -8,6 +7,7 @@
 #include "audio/rate_conversion.h"
 #include "audio/sender_clock.h"
 #include "audio/sink.h"
+#include "utils/downmix.h"
 
 #include <cstdint>
 #include <vector>

@@ -109,7 +109,8 @@ int RateConversion::inputFor(int room) const
 
 int RateConversion::flush(Sink& sink, int offset, int room, double speed)
 {
-    const size_t n = _converter.active() ? _converter.flush(sink.frameData(offset), static_cast<size_t>(room)) : 0;
+    const size_t n =
+        _converter.active() ? _converter.flush(sink.frameData(offset), static_cast<size_t>(room)) : 0;
     if (n > 0)
         return static_cast<int>(n);
     _tail = false;
@@ -130,8 +131,8 @@ int RateConversion::convert(float* const in[2], int frames, int& used, Sink& sin
         return used;
     }
     size_t taken = 0;
-    const auto written = static_cast<int>(_converter.process(in, static_cast<size_t>(frames), taken,
-                                                             sink.frameData(offset), static_cast<size_t>(room)));
+    const auto written = static_cast<int>(_converter.process(
+        in, static_cast<size_t>(frames), taken, sink.frameData(offset), static_cast<size_t>(room)));
     used = static_cast<int>(taken);
     if (written == 0 && used == 0)
         used = frames; // taken by neither side: never spin on it

@@ -51,8 +51,7 @@ private:
     bool openNet();
     bool openOutput();
     Outcome play();
-    template <typename Part>
-    Outcome failed(const char* why, std::unique_ptr<Part>& broken);
+    template <typename Part> Outcome failed(const char* why, std::unique_ptr<Part>& broken);
     void discardWaiting();
     void endRun();
 

@@ -57,7 +57,8 @@ struct Playback {
     int readErrors = 0; // decode() calls that threw AdReadError
 };
 
-Playback play(const std::vector<Bytes>& script, const std::vector<size_t>& stallsBefore = {}, int stallsEach = 0)
+Playback play(const std::vector<Bytes>& script, const std::vector<size_t>& stallsBefore = {},
+              int stallsEach = 0)
 {
     Playback out;
     RecordingSink aio;
