@@ -81,23 +81,31 @@ void RateConversion::follow(double speed, int frames)
 // run at a fixed one.
 bool RateConversion::start(long rate)
 {
-    if (rate == 0 || (rate == sampleRate && !_variable)) {
+    if (_variable && rate != 0) {
+        if (tryStart(rate))
+            return true;
+        _variable = false;
+        _variableRefused = true;
+    }
+    if (rate == 0 || rate == sampleRate) {
         _converter.stop();
         return true;
     }
+    if (tryStart(rate))
+        return true;
+    _refusedRate = rate;
+    return false;
+}
+
+bool RateConversion::tryStart(long rate)
+{
     try {
         _converter.start(static_cast<double>(rate), _variable);
         return true;
     } catch (const Utils::AdError&) {
         _converter.stop();
+        return false;
     }
-    if (_variable) {
-        _variable = false;
-        _variableRefused = true;
-        return start(rate);
-    }
-    _refusedRate = rate;
-    return false;
 }
 
 int RateConversion::inputFor(int room) const

@@ -43,6 +43,7 @@ public:
 
 private:
     bool start(long rate);
+    bool tryStart(long rate);
     void refused(long rate);
 
     Converter& _converter;

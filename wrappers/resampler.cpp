@@ -11,7 +11,8 @@ namespace Wrappers {
 
 Resampler::~Resampler()
 {
-    stop();
+    if (_soxr)
+        soxr_delete(_soxr);
 }
 
 void Resampler::start(double inRate, bool variable)
