@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, then the same suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then a short run of
-# every fuzz target; then checks the format and runs clang-tidy on the
-# program sources this branch changed. ThreadSanitizer is a mode of its
-# own: with it the command would take longer than CI's 20 minutes.
+# every fuzz target, with clang-tidy on every program source beside them;
+# then checks the format. ThreadSanitizer is a mode of its own: with it
+# the command would take longer than CI's 20 minutes.
 #
 #   scripts/test.sh           all of that but thread (what CI runs)
 #   scripts/test.sh normal    the normal build only
@@ -38,13 +38,29 @@ suite() {
     ctest --test-dir "$dir" -j2 --output-on-failure ${skip:+-E "$skip"}
 }
 
+tidy() {
+    echo "== clang-tidy"
+    [ -f "$root/build/compile_commands.json" ] || "$root/scripts/build.sh" "$root/build"
+    "$root/scripts/tidy.sh"
+}
+
 # After the suites, so that a format slip does not hide a failing test.
 style() {
     echo "== format"
     "$root/scripts/format.sh" check
-    echo "== clang-tidy"
-    [ -f "$root/build/compile_commands.json" ] || "$root/scripts/build.sh" "$root/build"
-    "$root/scripts/tidy.sh"
+    tidy
+}
+
+# Each fuzz target runs as one process, in turn, so clang-tidy takes the
+# other core meanwhile; its report follows the fuzzers'.
+fuzz_and_tidy() {
+    local log="$pulse_dir/tidy.log" status=0
+    VELDRANE_TIDY_JOBS=1 tidy >"$log" 2>&1 &
+    local tidy_pid=$!
+    "$root/scripts/fuzz.sh" all 60 || status=$?
+    wait "$tidy_pid" || status=$?
+    cat "$log"
+    return "$status"
 }
 
 case "$mode" in
@@ -57,8 +73,9 @@ all)
     # which builds a release package of its own.
     skip='ClockFollowing|EverySender.ALiveEncoder|Package.Debians' \
         suite "$root/build-asan" -DVELDRANE_SANITIZE=address
-    "$root/scripts/fuzz.sh" all 60
-    style
+    fuzz_and_tidy
+    echo "== format"
+    "$root/scripts/format.sh" check
     ;;
 normal) suite "$root/build" ;;
 address) suite "$root/build-asan" -DVELDRANE_SANITIZE=address ;;

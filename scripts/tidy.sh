@@ -1,31 +1,42 @@
 #!/usr/bin/env bash
-# Runs clang-tidy-14 (.clang-tidy) on the program's C++ sources that this
-# branch changed since it left BASE (default: main), or, on BASE itself, in
-# its last commit. A changed header is checked through its own source.
-# Needs a configured build/ (scripts/build.sh) for compile_commands.json.
+# Runs clang-tidy-14 (.clang-tidy) on the program's C++ sources: every one
+# of audio/, server/, utils/, wrappers/ and tools/ (a header is checked
+# through the sources that include it), or only those given, or only those
+# this branch changed since it left BASE (default: main). Needs a
+# configured build/ (scripts/build.sh) for compile_commands.json.
 #
-#   scripts/tidy.sh [BASE]
+#   scripts/tidy.sh                   every program source (CI)
+#   scripts/tidy.sh FILE.cpp ...      those sources
+#   scripts/tidy.sh --changed [BASE]  the sources changed, and those of changed headers
+#
+# VELDRANE_TIDY_JOBS sets how many run at once (default: one per core).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-base=${1:-main}
 build=${VELDRANE_TIDY_BUILD:-$root/build}
+jobs=${VELDRANE_TIDY_JOBS:-$(nproc)}
+folders=(audio server utils wrappers tools)
 
-from=$(git merge-base HEAD "$base" 2>/dev/null || git rev-parse HEAD~1)
-if [ "$from" = "$(git rev-parse HEAD)" ]; then
-    from=$(git rev-parse HEAD~1)
+changed_sources() {
+    local base=${1:-main} from
+    from=$(git merge-base HEAD "$base" 2>/dev/null || git rev-parse HEAD~1)
+    if [ "$from" = "$(git rev-parse HEAD)" ]; then
+        from=$(git rev-parse HEAD~1)
+    fi
+    git diff --name-only --diff-filter=d "$from" -- "${folders[@]}" | grep -E '\.(cpp|h)$' \
+        | while read -r f; do [ -f "${f%.*}.cpp" ] && echo "${f%.*}.cpp"; done | sort -u || true
+}
+
+if [ "${1:-}" = --changed ]; then
+    mapfile -t sources < <(changed_sources "${2:-main}")
+elif [ $# -gt 0 ]; then
+    sources=("$@")
+else
+    mapfile -t sources < <(git ls-files -- "${folders[@]}" | grep -E '\.cpp$')
 fi
-# Sources changed, and the sources of changed headers.
-mapfile -t changed < <(git diff --name-only --diff-filter=d "$from" -- audio server utils wrappers tools \
-    | grep -E '\.(cpp|h)$' || true)
-sources=()
-for f in "${changed[@]}"; do
-    if [ -f "${f%.*}.cpp" ]; then sources+=("${f%.*}.cpp"); fi
-done
-mapfile -t sources < <(printf '%s\n' "${sources[@]}" | sort -u | grep -v '^$' || true)
 if [ "${#sources[@]}" -eq 0 ]; then
-    echo "tidy.sh: no program source changed since $(git rev-parse --short "$from")"
+    echo "tidy.sh: no program source to check"
     exit 0
 fi
-echo "tidy.sh: ${#sources[@]} sources changed since $(git rev-parse --short "$from")"
-printf '%s\n' "${sources[@]}" | xargs -P"$(nproc)" -n2 clang-tidy-14 -p "$build" --quiet
+echo "tidy.sh: ${#sources[@]} sources"
+printf '%s\n' "${sources[@]}" | xargs -P"$jobs" -n2 clang-tidy-14 -p "$build" --quiet

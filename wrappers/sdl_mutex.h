@@ -26,7 +26,15 @@ private:
 class MutexLock {
 public:
     explicit MutexLock(Mutex& m) : _m(m) { _m.lock(); }
-    ~MutexLock() { _m.unlock(); }
+    // A failed unlock has been reported by the mutex; a destructor must not
+    // throw on top of it.
+    ~MutexLock()
+    {
+        try {
+            _m.unlock();
+        } catch (...) {
+        }
+    }
     MutexLock(const MutexLock&) = delete;
     MutexLock& operator=(const MutexLock&) = delete;
 

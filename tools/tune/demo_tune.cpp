@@ -1,6 +1,7 @@
 // veldrane-demo-tune: writes a short stereo Ogg Vorbis tune, synthesised
 // here, so that the demo has something to play on a machine with no music.
 
+#include "audio/format.h"
 #include "tune/ogg_encoder.h"
 
 #include <cmath>
@@ -11,7 +12,7 @@
 
 namespace {
 
-constexpr long rate = 44100;
+constexpr long rate = Audio::sampleRate;
 constexpr double pi = 3.14159265358979323846;
 
 double noteHz(int midi)
@@ -47,7 +48,7 @@ std::vector<unsigned char> makeTune()
         const int third = root + (minor[bar] ? 3 : 4);
         const int chord[] = {root + 12,  third + 12, root + 19,  root + 24,
                              third + 24, root + 19,  third + 12, root + 19};
-        const long barStart = static_cast<long>(bar * 4 * beat * rate);
+        const long barStart = static_cast<long>(static_cast<double>(bar * 4) * beat * rate);
         const bool last = bar == bars - 1;
         for (int step = 0; step < (last ? 1 : 8); ++step)
             pluck(lead, barStart + static_cast<long>(step * beat / 2 * rate), last ? 4 * beat : beat,
@@ -62,7 +63,7 @@ std::vector<unsigned char> makeTune()
     const long echo = static_cast<long>(0.75 * beat * rate);
     std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
     for (long i = 0; i < frames; ++i) {
-        const size_t k = static_cast<size_t>(i);
+        const auto k = static_cast<size_t>(i);
         const float delayed = i >= echo ? lead[static_cast<size_t>(i - echo)] : 0.0f;
         left[k] = 0.8f * bass[k] + 0.45f * lead[k] + 0.35f * delayed;
         right[k] = 0.8f * bass[k] + 0.75f * lead[k] + 0.1f * delayed;
