@@ -1,5 +1,7 @@
 #include "audio/rate_estimator.h"
 
+#include "audio/least_squares.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -30,33 +32,6 @@ constexpr double stepSigmas = 8.0;
 constexpr std::size_t maxGroup = 8;
 // The stretch over which lateness() looks back.
 constexpr std::size_t latenessBuckets = 30;
-
-struct Line {
-    double slope = 0;
-    double intercept = 0;
-    double sxx = 0;
-};
-
-template <typename Points> Line leastSquares(const Points& x, const Points& y, std::size_t n)
-{
-    double mx = 0, my = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        mx += x[i];
-        my += y[i];
-    }
-    mx /= static_cast<double>(n);
-    my /= static_cast<double>(n);
-    double sxx = 0, sxy = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        sxx += (x[i] - mx) * (x[i] - mx);
-        sxy += (x[i] - mx) * (y[i] - my);
-    }
-    Line line;
-    line.sxx = sxx;
-    line.slope = sxx > 0 ? sxy / sxx : 0;
-    line.intercept = my - line.slope * mx;
-    return line;
-}
 
 // The median of the first n values; reorders them.
 template <typename Values> double median(Values& v, std::size_t n)

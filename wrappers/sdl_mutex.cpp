@@ -6,31 +6,26 @@
 
 namespace Wrappers {
 
-struct MutexHandle {
-    SDL_mutex* mutex = nullptr;
-};
-
-Mutex::Mutex() : _mutex(std::make_unique<MutexHandle>())
+// A failed creation leaves a null handle, which the first lock reports.
+Mutex::Mutex() : _mutex(SDL_CreateMutex())
 {
-    // A failed creation leaves a null handle, which the first lock reports.
-    _mutex->mutex = SDL_CreateMutex();
 }
 
 Mutex::~Mutex()
 {
-    if (_mutex->mutex)
-        SDL_DestroyMutex(_mutex->mutex);
+    if (_mutex)
+        SDL_DestroyMutex(_mutex);
 }
 
 void Mutex::lock()
 {
-    if (SDL_mutexP(_mutex->mutex) == -1)
+    if (SDL_mutexP(_mutex) == -1)
         throw Utils::MutexError();
 }
 
 void Mutex::unlock()
 {
-    if (SDL_mutexV(_mutex->mutex) == -1)
+    if (SDL_mutexV(_mutex) == -1)
         throw Utils::MutexError();
 }
 

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <memory>
+struct SDL_mutex;
 
 namespace Wrappers {
-
-struct MutexHandle;
 
 // A platform lock that reports failure by throwing Utils::MutexError.
 // Not recursive by contract: no caller locks a Mutex it already holds.
@@ -19,7 +17,7 @@ public:
     void unlock();
 
 private:
-    std::unique_ptr<MutexHandle> _mutex;
+    SDL_mutex* _mutex; // null when creation failed
 };
 
 // Holds a Mutex for one scope, so that an exception cannot leave it locked.

@@ -1,5 +1,7 @@
 #include "wrappers/sdl_tcp.h"
 
+#include "wrappers/sdl_socket_head.h"
+
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
@@ -21,15 +23,6 @@
 namespace Wrappers {
 
 namespace {
-
-// SDL_net keeps every socket behind the same first two fields, which its
-// socket sets rely on: the ready flag its header shows, then the system's
-// descriptor. We need the descriptor for what SDL_net does not offer:
-// sends that never wait, and keepalive probes.
-struct SocketHead {
-    int ready;
-    int channel;
-};
 
 // Keepalive probes after 10 s of silence, every 5 s, 4 unanswered ones
 // ending the connection; the same bound for data that is never

@@ -11,11 +11,7 @@
 
 namespace Wrappers {
 
-struct ThreadHandle {
-    SDL_Thread* thread = nullptr;
-};
-
-Thread::Thread() : _running(false), _stop(false), _thread(std::make_unique<ThreadHandle>())
+Thread::Thread() : _running(false), _stop(false)
 {
 }
 
@@ -41,7 +37,7 @@ void Thread::startThread()
         _running = false;
         return;
     }
-    _thread->thread = thread;
+    _thread = thread;
 }
 
 void Thread::stopThread()
@@ -77,9 +73,9 @@ bool Thread::checkStop()
 
 void Thread::join()
 {
-    if (_thread->thread) {
-        SDL_WaitThread(_thread->thread, nullptr);
-        _thread->thread = nullptr;
+    if (_thread) {
+        SDL_WaitThread(_thread, nullptr);
+        _thread = nullptr;
     }
 }
 

@@ -2,11 +2,9 @@
 
 #include "wrappers/sdl_mutex.h"
 
-#include <memory>
+struct SDL_Thread;
 
 namespace Wrappers {
-
-struct ThreadHandle;
 
 // Base of a worker thread with a cooperative stop. The worker polls
 // checkStop() at its own safe points and returns from threadMain().
@@ -47,7 +45,7 @@ private:
     bool _running;
     Mutex _stopMutex;
     bool _stop;
-    std::unique_ptr<ThreadHandle> _thread;
+    SDL_Thread* _thread = nullptr;
 };
 
 } // namespace Wrappers

@@ -2,13 +2,11 @@
 
 #include "audio/page_fields.h"
 #include "utils/console.h"
+#include "wrappers/header_streams.h"
 
 #include <ogg/ogg.h>
 
-#include <algorithm>
-#include <array>
 #include <cmath>
-#include <vector>
 
 namespace Wrappers {
 
@@ -16,7 +14,6 @@ namespace {
 
 constexpr int setupPacket = 3;
 constexpr long codebookSync = 0x564342;
-constexpr int maxStreams = 8;
 
 int ilog(long v)
 {
@@ -108,72 +105,25 @@ bool skipLookup(oggpack_buffer& b, long dim, long entries)
 
 } // namespace
 
-struct VorbisHeaderGuard::Streams {
-    struct Stream {
-        ogg_stream_state state{};
-        uint32_t serial = 0;
-        int packets = 0;
-        bool used = false;
-        bool refused = false;
-        bool done = false; // past its setup header
-    };
-    std::array<Stream, maxStreams> all;
-    int next = 0;
-    // A copy of the page for libogg, which takes it as writable.
-    std::vector<unsigned char> page = std::vector<unsigned char>(Audio::PageFields::maxPage);
-
-    Stream* find(uint32_t serial)
-    {
-        for (Stream& s : all) {
-            if (s.used && s.serial == serial)
-                return &s;
-        }
-        return nullptr;
-    }
-    Stream& begin(uint32_t serial)
-    {
-        Stream& s = all[static_cast<std::size_t>(next)];
-        next = (next + 1) % maxStreams;
-        ogg_stream_reset_serialno(&s.state, static_cast<int>(serial));
-        s.serial = serial;
-        s.packets = 0;
-        s.used = true;
-        s.refused = false;
-        s.done = false;
-        return s;
-    }
-};
-
-VorbisHeaderGuard::VorbisHeaderGuard() : _streams(std::make_unique<Streams>())
+VorbisHeaderGuard::VorbisHeaderGuard() : _streams(std::make_unique<HeaderStreams>())
 {
-    for (Streams::Stream& s : _streams->all)
-        ogg_stream_init(&s.state, 0);
 }
 
-VorbisHeaderGuard::~VorbisHeaderGuard()
-{
-    for (Streams::Stream& s : _streams->all)
-        ogg_stream_clear(&s.state);
-}
+VorbisHeaderGuard::~VorbisHeaderGuard() = default;
 
 void VorbisHeaderGuard::reset()
 {
-    for (Streams::Stream& s : _streams->all)
-        s.used = false;
+    _streams->reset();
 }
 
 bool VorbisHeaderGuard::admit(const unsigned char* page, std::size_t length)
 {
     const uint32_t serial = Audio::PageFields::serial(page);
-    Streams::Stream* s = Audio::PageFields::first(page) ? &_streams->begin(serial) : _streams->find(serial);
+    HeaderStreams::Stream* s =
+        Audio::PageFields::first(page) ? &_streams->begin(serial) : _streams->find(serial);
     if (!s || s->done)
         return !s || !s->refused;
-    std::copy_n(page, std::min(length, _streams->page.size()), _streams->page.begin());
-    ogg_page og;
-    og.header = _streams->page.data();
-    og.header_len = static_cast<long>(Audio::PageFields::headerLength(page));
-    og.body = og.header + og.header_len;
-    og.body_len = static_cast<long>(std::min(length, _streams->page.size())) - og.header_len;
+    ogg_page og = _streams->copy(page, Audio::PageFields::headerLength(page), length);
     ogg_stream_pagein(&s->state, &og);
     ogg_packet packet;
     while (!s->done && ogg_stream_packetout(&s->state, &packet) == 1) {

@@ -6,6 +6,8 @@
 
 namespace Wrappers {
 
+class HeaderStreams;
+
 // libvorbis divides by the dimension of a residue's codebook when it
 // decodes. A setup header with a codebook of no dimension, or one whose
 // codeword lengths make no whole prefix code (the library then decodes
@@ -30,9 +32,7 @@ public:
     static bool codebooksSound(unsigned char* packet, long bytes);
 
 private:
-    struct Streams; // libogg's state for each stream still in its headers
-
-    std::unique_ptr<Streams> _streams;
+    std::unique_ptr<HeaderStreams> _streams; // behind a pointer: libogg's types stay out of this header
 };
 
 } // namespace Wrappers

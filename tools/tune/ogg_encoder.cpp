@@ -1,24 +1,15 @@
 #include "tune/ogg_encoder.h"
 
-#include <ogg/ogg.h>
-#include <vorbis/vorbisenc.h>
+#include "tune/encoder_state.h"
 
 #include <stdexcept>
 
 namespace Tools {
 
-struct OggEncoder::State {
-    vorbis_info info;
-    vorbis_comment comment;
-    vorbis_dsp_state dsp;
-    vorbis_block block;
-    ogg_stream_state stream;
-};
-
 OggEncoder::OggEncoder(int channels, long rate, float quality, int serial)
-    : _channels(channels), _state(std::make_unique<State>())
+    : _channels(channels), _state(std::make_unique<EncoderState>())
 {
-    State& s = *_state;
+    EncoderState& s = *_state;
     vorbis_info_init(&s.info);
     if (channels < 1 || vorbis_encode_init_vbr(&s.info, channels, rate, quality) != 0) {
         vorbis_info_clear(&s.info);
@@ -40,7 +31,7 @@ OggEncoder::OggEncoder(int channels, long rate, float quality, int serial)
 
 OggEncoder::~OggEncoder()
 {
-    State& s = *_state;
+    EncoderState& s = *_state;
     ogg_stream_clear(&s.stream);
     vorbis_block_clear(&s.block);
     vorbis_dsp_clear(&s.dsp);
@@ -50,7 +41,7 @@ OggEncoder::~OggEncoder()
 
 void OggEncoder::write(const float* const* channels, long frames)
 {
-    State& s = *_state;
+    EncoderState& s = *_state;
     for (long done = 0; done < frames;) {
         const int n = static_cast<int>(std::min(frames - done, 4096L));
         float** buffer = vorbis_analysis_buffer(&s.dsp, n);
@@ -71,7 +62,7 @@ std::vector<unsigned char> OggEncoder::finish()
 
 void OggEncoder::drain(bool flush)
 {
-    State& s = *_state;
+    EncoderState& s = *_state;
     ogg_packet packet;
     ogg_page page;
     while (vorbis_analysis_blockout(&s.dsp, &s.block) == 1) {

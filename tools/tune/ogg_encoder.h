@@ -5,6 +5,8 @@
 
 namespace Tools {
 
+struct EncoderState;
+
 // Encodes float audio into one Ogg Vorbis logical stream in memory: the
 // header pages first, audio pages as the encoder fills them, and the
 // end-of-stream page at finish().
@@ -25,11 +27,10 @@ public:
     int channels() const { return _channels; }
 
 private:
-    struct State;
     void drain(bool flush);
 
     int _channels;
-    std::unique_ptr<State> _state;
+    std::unique_ptr<EncoderState> _state;
     std::vector<unsigned char> _bytes;
 };
 
