@@ -4,8 +4,9 @@
 // streams cut that way, so libFuzzer's cuts, splices, repeats and flipped
 // bytes make broken, mixed and hostile streams of them. The decoder opens
 // the stream and decodes until the datagrams are used up, into a sink that
-// only keeps its clock, so that following the sender's clock, the holes and
-// the cushion run as they do when playing. What it prints is sent to
+// only keeps its clock and lends a moment at each hand-over, so that
+// following the sender's clock, the intake while the device plays, the
+// holes and the cushion run as they do when playing. What it prints is sent to
 // /dev/null while decoding, unless VELDRANE_FUZZ_VERBOSE is set (to see a
 // crash's report when replaying it).
 #include "test_helpers/memory_net.h"
@@ -14,6 +15,7 @@
 #include "wrappers/audiodec.h"
 #include "wrappers/net.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,7 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // One sink and one decoder for every input, as in a long-running
     // receiver: each opening must start clean from whatever came before.
-    static TestHelpers::RecordingSink sink(8192, false);
+    static TestHelpers::RecordingSink sink = [] {
+        TestHelpers::RecordingSink s(8192, false);
+        s.lendTime(std::chrono::milliseconds(1));
+        return s;
+    }();
     static Wrappers::AudioDec dec;
     static const bool verbose = std::getenv("VELDRANE_FUZZ_VERBOSE") != nullptr;
     static const int devNull = ::open("/dev/null", O_WRONLY);

@@ -1,5 +1,7 @@
 #include "test_helpers/recording_sink.h"
 
+#include "audio/format.h"
+
 #include <chrono>
 #include <cstddef>
 
@@ -19,8 +21,8 @@ void RecordingSink::advance(int frames)
 {
     _clock.frames += frames;
     _clock.askedAt = _start
-                     + std::chrono::duration_cast<Clock::duration>(
-                         std::chrono::duration<double>(static_cast<double>(_clock.frames) / 44100.0));
+                     + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                         static_cast<double>(_clock.frames) / Audio::sampleRate));
 }
 
 float* RecordingSink::frameData(int offset)
@@ -35,7 +37,7 @@ void RecordingSink::trigger(const Meanwhile& meanwhile)
     advance(_frames);
     ++_triggers;
     if (meanwhile)
-        meanwhile(Clock::now());
+        meanwhile(Clock::now() + _lent);
 }
 
 void RecordingSink::starve(int frames)
