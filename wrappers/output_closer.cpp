@@ -1,0 +1,31 @@
+#include "wrappers/output_closer.h"
+
+#include "audio/handover.h"
+
+#include <RtAudio.h>
+
+#include <thread>
+#include <utility>
+
+namespace Wrappers {
+
+void OutputCloser::close(std::unique_ptr<RtAudio> audio, std::unique_ptr<Audio::Handover> handover) noexcept
+{
+    // Released first: a thread that cannot be made leaves them as they are
+    // rather than closing them here.
+    RtAudio* const stream = audio.release();
+    Audio::Handover* const exchange = handover.release();
+    try {
+        std::thread closer([stream, exchange] {
+            try {
+                delete stream;
+            } catch (...) {
+            }
+            delete exchange;
+        });
+        closer.detach();
+    } catch (...) {
+    }
+}
+
+} // namespace Wrappers
