@@ -100,15 +100,19 @@ AudioIO::AudioIO(AudioLibrary* library, int framesPerBuffer)
 
 AudioIO::~AudioIO()
 {
-    if (!_abandoned)
-        stopQuietly();
+    // A server that froze after the last buffer is left to the closer as
+    // one that froze during a trigger is.
+    if (!_abandoned && !stopQuietly()) {
+        _abandoned = true;
+        Utils::printErr("AudioIO: the sound server took no audio while the output stopped\n");
+    }
     if (_abandoned)
         closeInBackground();
     else
         keepOrDropLibraryObject();
 }
 
-// The destructor's stop, which must not throw.
+// The destructor's stop, which must not throw; false when the server froze.
 bool AudioIO::stopQuietly()
 {
     try {
@@ -241,10 +245,13 @@ void AudioIO::pace()
 // The device thread writes a copied buffer to the server only after the
 // callback returns, and skips the write once the stream is stopped; the
 // hand-over's drain waits for that. Bounded, in case the device has
-// stalled.
+// stalled: a drain that ran out its time is a server that froze, on which
+// stopping or closing the stream would wait as long as libpulse does, so
+// it returns false and leaves the stream as it is.
 bool AudioIO::drainAndStop()
 {
-    _handover->drain(inMs(1000L + 3000L * static_cast<long>(_handover->frames()) / sampleRate));
+    if (!_handover->drain(inMs(1000L + 3000L * static_cast<long>(_handover->frames()) / sampleRate)))
+        return false;
     // stopStream() drains what the server still holds; closing a running
     // stream would flush it.
     if (_audio->isStreamRunning())
