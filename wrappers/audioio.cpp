@@ -149,6 +149,14 @@ void AudioIO::init(int outputChannels, int inputChannels)
         Utils::printErr("AudioIO: the stream is already open\n");
         throw Utils::AudioInitError();
     }
+    // Should this output be given up on too, its closer would pass the
+    // bound; the attempt fails, and a later one opens once one has closed.
+    if (const int waiting = OutputCloser::alive(); waiting >= OutputCloser::most) {
+        Utils::printErr("AudioIO: " + std::to_string(waiting)
+                        + " outputs given up on still wait for the sound server to close them; no other "
+                          "opens until one has\n");
+        throw Utils::AudioInitError();
+    }
     const unsigned int frames = openFirstUsableDevice();
     _bufferSize = static_cast<int>(frames);
     if (frames != _handover->frames())

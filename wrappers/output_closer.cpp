@@ -4,10 +4,22 @@
 
 #include <RtAudio.h>
 
+#include <atomic>
 #include <thread>
 #include <utility>
 
 namespace Wrappers {
+
+namespace {
+
+std::atomic<int> closers{0};
+
+} // namespace
+
+int OutputCloser::alive()
+{
+    return closers;
+}
 
 void OutputCloser::close(std::unique_ptr<RtAudio> audio, std::unique_ptr<Audio::Handover> handover) noexcept
 {
@@ -15,6 +27,7 @@ void OutputCloser::close(std::unique_ptr<RtAudio> audio, std::unique_ptr<Audio::
     // rather than closing them here.
     RtAudio* const stream = audio.release();
     Audio::Handover* const exchange = handover.release();
+    ++closers;
     try {
         std::thread closer([stream, exchange] {
             try {
@@ -22,9 +35,11 @@ void OutputCloser::close(std::unique_ptr<RtAudio> audio, std::unique_ptr<Audio::
             } catch (...) {
             }
             delete exchange;
+            --closers;
         });
         closer.detach();
     } catch (...) {
+        --closers;
     }
 }
 

@@ -15,8 +15,17 @@ namespace Wrappers {
 // library object and the hand-over its audio thread uses go to a thread of
 // their own that closes them whenever the server lets it, and the owner's
 // thread never waits for that.
+//
+// A server that freezes again and again would leave a closer (a thread and
+// a library object) for each output given up on, so their number is
+// bounded: while `most` of them wait, no output opens.
 class OutputCloser {
 public:
+    static constexpr int most = 3;
+
+    // Any thread: the closers that have not finished yet.
+    static int alive();
+
     // Called by the output's owner; never throws, never waits for the
     // server. The hand-over must have been stopped.
     static void close(std::unique_ptr<RtAudio> audio, std::unique_ptr<Audio::Handover> handover) noexcept;
