@@ -107,11 +107,13 @@ bool Handover::drain(Clock::time_point deadline)
     bool drained = false;
     {
         Lock lock(_mutex);
+        _draining = true;
         drained = waitForCopy(lock, deadline);
         if (drained && _running) {
             swapIn();
-            drained = waitForCopy(lock, deadline);
+            drained = waitForCopy(lock, deadline) && waitForRequestAfterCopy(lock, deadline);
         }
+        _draining = false;
         _running = false;
     }
     notifyEveryone();
@@ -122,6 +124,13 @@ bool Handover::drain(Clock::time_point deadline)
 bool Handover::waitForCopy(Lock& lock, Clock::time_point deadline)
 {
     return _asked.wait_until(lock, deadline, [this] { return !_fresh || !_running; });
+}
+
+// With the lock held, once the front has been copied: until the device has
+// begun a request after the one that copied it, or the stream stopped.
+bool Handover::waitForRequestAfterCopy(Lock& lock, Clock::time_point deadline)
+{
+    return _asked.wait_until(lock, deadline, [this] { return _requests > _copiedBy || !_running; });
 }
 
 // With the lock held, once the front has been copied.
@@ -157,8 +166,13 @@ void Handover::deliver(float* out, unsigned int frames)
     unsigned int copied = 0;
     {
         Lock lock(_mutex);
+        const unsigned long request = ++_requests;
+        // Only a drain waits for a request to begin; anyone else would be
+        // woken for nothing.
+        if (_draining)
+            _asked.notify_all();
         waitForTurn(lock);
-        copied = copy(out, frames);
+        copied = copy(out, frames, request);
         _askedAt = Clock::now();
         if (_fresh)
             _lastCopied = _askedAt;
@@ -186,10 +200,11 @@ void Handover::waitForTurn(Lock& lock)
 }
 
 // Device thread, with the lock held: the frames of the fresh buffer that fit.
-unsigned int Handover::copy(float* out, unsigned int frames)
+unsigned int Handover::copy(float* out, unsigned int frames, unsigned long request)
 {
     if (!_fresh)
         return 0;
+    _copiedBy = request;
     const unsigned int copied = std::min(frames, _frames);
     std::memcpy(out, _front, sizeof(float) * static_cast<size_t>(samples(copied)));
     return copied;

@@ -64,10 +64,13 @@ public:
     // the time until then; the first hand-over after the start does not
     // use it. A stop ends the wait with true.
     bool handOver(Clock::time_point deadline, const Sink::Meanwhile& meanwhile);
-    // Filling thread: waits until the last buffer handed over has been
-    // copied, then hands silence over after it and waits for that copy
-    // too (a device writes what it copied only after its request returns),
-    // then stops. False when the device did not copy them by `deadline`.
+    // Filling thread: plays out the last buffer handed over, then stops.
+    // A device writes what it copied only after its request returns, and
+    // the library's stop waits for a write under way, so the drain hands
+    // silence over after the last buffer and returns once the device asks
+    // again after copying that: both writes have ended. False when that
+    // has not happened by `deadline`: a device that stopped asking, or a
+    // sound server that froze and takes no write.
     bool drain(Clock::time_point deadline);
     // Filling thread; the device counts.
     Sink::DeviceClock deviceClock() const;
@@ -81,10 +84,11 @@ private:
 
     void notifyEveryone();
     bool waitForCopy(Lock& lock, Clock::time_point deadline);
+    bool waitForRequestAfterCopy(Lock& lock, Clock::time_point deadline);
     void swapIn();
     void useTimeUntilRequest(Lock& lock, const Sink::Meanwhile& meanwhile);
     void waitForTurn(Lock& lock);
-    unsigned int copy(float* out, unsigned int frames);
+    unsigned int copy(float* out, unsigned int frames, unsigned long request);
     void count(unsigned int frames, unsigned int copied);
 
     mutable std::mutex _mutex;
@@ -105,7 +109,10 @@ private:
     bool _paced = false;           // requests are held and may wait for the filler
     bool _flowing = false;         // the last request copied a buffer handed over
     bool _firstSinceStart = false; // no hand-over since the start
+    bool _draining = false;        // the filler waits for the device's next request
     bool _everCopied = false;      // a buffer was copied since the start
+    unsigned long _requests = 0;   // requests begun
+    unsigned long _copiedBy = 0;   // the request that copied the front last
     Clock::time_point _lastCopied;
     Clock::time_point _askedAt; // the device's latest request
     Sink::DeviceClock _clock;   // what the device asked for, for the filler to time against
