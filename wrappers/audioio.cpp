@@ -1,14 +1,13 @@
 #include "wrappers/audioio.h"
 
 #include "audio/format.h"
-#include "audio/handover.h"
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/output_closer.h"
+#include "wrappers/stream_context.h"
 
 #include <RtAudio.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -34,18 +33,14 @@ std::ptrdiff_t samples(long frames)
     return std::ptrdiff_t{channelCount} * frames;
 }
 
-// Reports from the library's error callback since the process started.
-// The callback gets no context, but only one output plays at a time, so an
-// output that sees the count move knows that its own stream failed.
-std::atomic<unsigned long> streamFailures{0};
-
 // RtAudio 5 reports every error of an open stream here instead of
 // throwing, from the owner's thread or from its audio thread. A dead
 // server makes the audio thread report the same failure on every loop, so
-// a message is printed only when it differs from the one before.
+// a message is printed only when it differs from the one before. The
+// failure is the output's that the reporting thread acts for.
 void cbError(RtAudioError::Type, const std::string& text)
 {
-    ++streamFailures;
+    StreamContext::chargeCallingThread();
     try {
         static std::mutex mutex;
         static std::string last;
@@ -63,7 +58,7 @@ int cbAudio(void* outputBuffer, void*, unsigned int nFrames, double, RtAudioStre
 {
     auto* out = static_cast<float*>(outputBuffer);
     try {
-        static_cast<Audio::Handover*>(userData)->deliver(out, nFrames);
+        static_cast<StreamContext*>(userData)->deliver(out, nFrames);
     } catch (...) {
         std::memset(out, 0, sizeof(float) * static_cast<size_t>(samples(nFrames)));
     }
@@ -88,7 +83,7 @@ AudioIO::AudioIO(AudioLibrary& library, int framesPerBuffer) : AudioIO(&library,
 AudioIO::AudioIO(AudioLibrary* library, int framesPerBuffer)
     : _ownLibrary(library ? nullptr : std::make_unique<AudioLibrary>())
     , _library(library ? *library : *_ownLibrary)
-    , _handover(std::make_unique<Audio::Handover>(static_cast<unsigned int>(framesPerBuffer)))
+    , _context(std::make_unique<StreamContext>(static_cast<unsigned int>(framesPerBuffer)))
     , _audio(_library.lend())
     , _nBuffers(2)
     , _bufferSize(framesPerBuffer)
@@ -115,6 +110,7 @@ AudioIO::~AudioIO()
 // The destructor's stop, which must not throw; false when the server froze.
 bool AudioIO::stopQuietly()
 {
+    const StreamContext::Acting acting(*_context);
     try {
         return drainAndStop();
     } catch (RtAudioError& e) {
@@ -127,6 +123,7 @@ bool AudioIO::stopQuietly()
 // An object whose stream would not close is not lent again.
 void AudioIO::keepOrDropLibraryObject()
 {
+    const StreamContext::Acting acting(*_context);
     if (!_audio->isStreamOpen()) {
         _library.giveBack(std::move(_audio));
         return;
@@ -141,6 +138,7 @@ void AudioIO::keepOrDropLibraryObject()
 
 void AudioIO::init(int outputChannels, int inputChannels)
 {
+    const StreamContext::Acting acting(*_context);
     if (outputChannels != channelCount || inputChannels != 0) {
         Utils::printErr("AudioIO: only two output channels and no input are supported\n");
         throw Utils::AudioInitError();
@@ -159,12 +157,12 @@ void AudioIO::init(int outputChannels, int inputChannels)
     }
     const unsigned int frames = openFirstUsableDevice();
     _bufferSize = static_cast<int>(frames);
-    if (frames != _handover->frames())
-        _handover->resize(frames);
+    if (frames != _context->handover().frames())
+        _context->handover().resize(frames);
     pace();
     start();
     _firstTrigger = true;
-    _failuresAtStart = streamFailures;
+    _failuresAtStart = _context->failures();
 }
 
 // The default device first; when it does not open, every other one, as the
@@ -216,7 +214,7 @@ bool AudioIO::tryOpen(unsigned int device, unsigned int& frames, std::vector<std
         // hold copies the buffer later in its period.
         RtAudio::StreamOptions options;
         options.numberOfBuffers = static_cast<unsigned int>(_nBuffers);
-        _audio->openStream(&output, nullptr, RTAUDIO_FLOAT32, sampleRate, &frames, &cbAudio, _handover.get(),
+        _audio->openStream(&output, nullptr, RTAUDIO_FLOAT32, sampleRate, &frames, &cbAudio, _context.get(),
                            &options, &cbError);
         return true;
     } catch (RtAudioError& e) {
@@ -227,7 +225,7 @@ bool AudioIO::tryOpen(unsigned int device, unsigned int& frames, std::vector<std
 
 void AudioIO::start()
 {
-    _handover->setRunning(true);
+    _context->handover().setRunning(true);
     // From here on RtAudio reports failures through cbError; a start that
     // failed shows as a stream that is not running.
     try {
@@ -236,7 +234,7 @@ void AudioIO::start()
         e.printMessage();
     }
     if (!_audio->isStreamRunning()) {
-        _handover->setRunning(false);
+        _context->handover().setRunning(false);
         Utils::printErr("AudioIO: the audio stream did not start\n");
         throw Utils::AudioInitError();
     }
@@ -247,7 +245,7 @@ void AudioIO::start()
 // on the device's clock and must not be held.
 void AudioIO::pace()
 {
-    _handover->pace(_audio->getCurrentApi() == RtAudio::LINUX_PULSE);
+    _context->handover().pace(_audio->getCurrentApi() == RtAudio::LINUX_PULSE);
 }
 
 // The device thread writes a copied buffer to the server only after the
@@ -258,7 +256,8 @@ void AudioIO::pace()
 // it returns false and leaves the stream as it is.
 bool AudioIO::drainAndStop()
 {
-    if (!_handover->drain(inMs(1000L + 3000L * static_cast<long>(_handover->frames()) / sampleRate)))
+    if (!_context->handover().drain(
+            inMs(1000L + 3000L * static_cast<long>(_context->handover().frames()) / sampleRate)))
         return false;
     // stopStream() drains what the server still holds; closing a running
     // stream would flush it.
@@ -276,12 +275,12 @@ int AudioIO::bufSize() const
 
 float* AudioIO::frameData(int offset)
 {
-    return _handover->back() + samples(offset);
+    return _context->handover().back() + samples(offset);
 }
 
 void AudioIO::read(float** channels)
 {
-    const float* in = _handover->back();
+    const float* in = _context->handover().back();
     for (std::ptrdiff_t i = 0; i < _bufferSize; ++i) {
         channels[0][i] = in[2 * i];
         channels[1][i] = in[2 * i + 1];
@@ -290,14 +289,15 @@ void AudioIO::read(float** channels)
 
 void AudioIO::trigger(const Meanwhile& meanwhile)
 {
+    const StreamContext::Acting acting(*_context);
     if (!_audio->isStreamOpen()) {
         Utils::printErr("AudioIO: trigger without an open stream\n");
         throw Utils::AudioTriggerError();
     }
-    if (streamFailures != _failuresAtStart)
+    if (_context->failures() != _failuresAtStart)
         giveUp("AudioIO: the sound server failed\n");
     reportUnderrun();
-    if (!_handover->handOver(inMs(stallLimitMs()), meanwhile))
+    if (!_context->handover().handOver(inMs(stallLimitMs()), meanwhile))
         giveUp("AudioIO: the sound server took no audio for " + std::to_string(stallLimitMs()) + " ms\n");
     _lastTrigger = _timer.now();
     _firstTrigger = false;
@@ -322,7 +322,7 @@ int AudioIO::stallLimitMs() const
 
 Audio::Sink::DeviceClock AudioIO::deviceClock() const
 {
-    return _handover->deviceClock();
+    return _context->handover().deviceClock();
 }
 
 // The stream can no longer play: trigger() says why and throws, and the
@@ -337,8 +337,8 @@ void AudioIO::giveUp(const std::string& why)
 // The library lends the next output a new object.
 void AudioIO::closeInBackground()
 {
-    _handover->setRunning(false);
-    OutputCloser::close(std::move(_audio), std::move(_handover));
+    _context->handover().setRunning(false);
+    OutputCloser::close(std::move(_audio), std::move(_context));
 }
 
 } // namespace Wrappers

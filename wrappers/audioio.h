@@ -15,11 +15,9 @@
 
 class RtAudio;
 
-namespace Audio {
-class Handover;
-}
-
 namespace Wrappers {
+
+class StreamContext;
 
 // One stereo float output stream at 44100 Hz. The caller fills the stream
 // buffer with write() and hands it to the device with trigger(), which
@@ -71,8 +69,9 @@ private:
 
     std::unique_ptr<AudioLibrary> _ownLibrary; // when none was given
     AudioLibrary& _library;
-    // the two buffers and what guards them, shared with the device thread
-    std::unique_ptr<Audio::Handover> _handover;
+    // the two buffers and what guards them, shared with the device thread,
+    // and the failures the library reports of the stream
+    std::unique_ptr<StreamContext> _context;
     std::unique_ptr<RtAudio> _audio; // borrowed from _library
     int _nBuffers;
     int _bufferSize;

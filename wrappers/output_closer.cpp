@@ -1,6 +1,6 @@
 #include "wrappers/output_closer.h"
 
-#include "audio/handover.h"
+#include "wrappers/stream_context.h"
 
 #include <RtAudio.h>
 
@@ -21,20 +21,23 @@ int OutputCloser::alive()
     return closers;
 }
 
-void OutputCloser::close(std::unique_ptr<RtAudio> audio, std::unique_ptr<Audio::Handover> handover) noexcept
+void OutputCloser::close(std::unique_ptr<RtAudio> audio, std::unique_ptr<StreamContext> context) noexcept
 {
     // Released first: a thread that cannot be made leaves them as they are
     // rather than closing them here.
     RtAudio* const stream = audio.release();
-    Audio::Handover* const exchange = handover.release();
+    StreamContext* const shared = context.release();
     ++closers;
     try {
-        std::thread closer([stream, exchange] {
-            try {
-                delete stream;
-            } catch (...) {
+        std::thread closer([stream, shared] {
+            {
+                const StreamContext::Acting acting(*shared);
+                try {
+                    delete stream;
+                } catch (...) {
+                }
             }
-            delete exchange;
+            delete shared;
             --closers;
         });
         closer.detach();

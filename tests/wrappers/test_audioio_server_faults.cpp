@@ -110,3 +110,21 @@ TEST(AudioIOServerFaults, OutputsLeftToCloseAreBoundedAndTheNextOpensOnceOneHasC
     }
     EXPECT_TRUE(TestHelpers::waitFor([] { return Wrappers::OutputCloser::alive() == 0; }, 10s));
 }
+
+TEST(AudioIOServerFaults, AFailureOfAnOutputGivenUpOnIsNotChargedToTheNextOne)
+{
+    auto first = std::make_unique<TestHelpers::SoundServer>();
+    ASSERT_TRUE(first->running());
+    std::unique_ptr<AudioIO> abandoned = playingOutput();
+    first->freeze();
+    EXPECT_TRUE(givesUp(*abandoned));
+    abandoned.reset(); // its closer waits for the frozen server
+    TestHelpers::SoundServer second;
+    ASSERT_TRUE(second.running());
+    const std::unique_ptr<AudioIO> output = playingOutput();
+    // The first server dies: the abandoned output's device thread reports
+    // its failed write, and its closer finishes.
+    first->kill();
+    ASSERT_TRUE(TestHelpers::waitFor([] { return Wrappers::OutputCloser::alive() == 0; }, 10s));
+    EXPECT_NO_THROW(play(*output, 4));
+}
