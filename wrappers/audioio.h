@@ -17,6 +17,8 @@ class RtAudio;
 
 namespace Wrappers {
 
+class StreamContext;
+
 // One stereo float output stream at 44100 Hz. The caller fills the stream
 // buffer with write() and hands it to the device with trigger(), which
 // blocks until the device has taken it. Created, filled, triggered and
@@ -52,25 +54,24 @@ public:
     DeviceClock deviceClock() const override;
 
 private:
-    struct Exchange;
-
     AudioIO(AudioLibrary* library, int framesPerBuffer);
     unsigned int openFirstUsableDevice();
     bool tryOpen(unsigned int device, unsigned int& frames, std::vector<std::string>& failures);
     void pace();
     void start();
-    void setRunning(bool running);
-    void drainAndStop();
-    bool handOver(const Meanwhile& meanwhile);
-    void useTimeUntilRequest(std::unique_lock<std::mutex>& lock, const Meanwhile& meanwhile);
+    bool drainAndStop();
+    bool stopQuietly();
+    void keepOrDropLibraryObject();
+    void reportUnderrun();
     int stallLimitMs() const;
     [[noreturn]] void giveUp(const std::string& why);
     void closeInBackground();
-    // the two buffers and what guards them, shared with the device thread
 
     std::unique_ptr<AudioLibrary> _ownLibrary; // when none was given
     AudioLibrary& _library;
-    std::unique_ptr<Exchange> _exchange;
+    // the two buffers and what guards them, shared with the device thread,
+    // and the failures the library reports of the stream
+    std::unique_ptr<StreamContext> _context;
     std::unique_ptr<RtAudio> _audio; // borrowed from _library
     int _nBuffers;
     int _bufferSize;

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-namespace Wrappers {
+namespace Audio {
 
 // Decides how long the library's audio thread holds each callback, so that
 // a buffer goes to the sound server in one write instead of one piece for
@@ -50,4 +50,4 @@ private:
     bool _filled = false;        // a write has waited since restart()
 };
 
-} // namespace Wrappers
+} // namespace Audio

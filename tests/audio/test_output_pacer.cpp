@@ -1,10 +1,10 @@
-#include "wrappers/output_pacer.h"
+#include "audio/output_pacer.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-using Wrappers::OutputPacer;
+using Audio::OutputPacer;
 using namespace std::chrono_literals;
 
 namespace {

@@ -1,8 +1,8 @@
-#include "wrappers/output_pacer.h"
+#include "audio/output_pacer.h"
 
 #include <algorithm>
 
-namespace Wrappers {
+namespace Audio {
 
 namespace {
 
@@ -48,4 +48,4 @@ void OutputPacer::returned(Clock::time_point now)
     _started = true;
 }
 
-} // namespace Wrappers
+} // namespace Audio
