@@ -238,7 +238,7 @@ void AudioDec::stereo(float** pcm, int frames, float*& left, float*& right)
         return;
     }
     if (_downmix.channels() != channels)
-        _downmix = Utils::Downmix(channels);
+        _downmix = Audio::Downmix(channels);
     _downmix.mix(pcm, frames, _mixLeft.data(), _mixRight.data());
     left = _mixLeft.data();
     right = _mixRight.data();

@@ -2,11 +2,11 @@
 
 #include "audio/clock_follower.h"
 #include "audio/cushion.h"
+#include "audio/downmix.h"
 #include "audio/gap_ledger.h"
 #include "audio/hole_stage.h"
 #include "audio/rate_estimator.h"
 #include "audio/sink.h"
-#include "utils/downmix.h"
 #include "wrappers/ogg_input.h"
 #include "wrappers/resampler.h"
 
@@ -105,7 +105,7 @@ private:
     float* _chunk[2];
     long _chunkRate;
     long _badRate; // a rate that cannot be played, reported once
-    Utils::Downmix _downmix;
+    Audio::Downmix _downmix;
     std::vector<float> _mixLeft, _mixRight, _zeros;
     Resampler _resampler;
     int _chunkFrames;
