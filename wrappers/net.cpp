@@ -196,6 +196,12 @@ void Net::hearOnly(uint32_t host)
         _impl->hearOnly(host);
 }
 
+void Net::hearNoOne()
+{
+    if (_impl)
+        _impl->hearNoOne();
+}
+
 void Net::hearNextSender()
 {
     if (_impl)

@@ -65,6 +65,7 @@ public:
     // A datagram listener's choice of senders, and what it dropped; see
     // SDLUDP. The owning thread.
     void hearOnly(uint32_t host);
+    void hearNoOne();
     void hearNextSender();
     const SenderDrops& drops() const;
     // The connected peer's IPv4 address (network byte order), 0 if unknown.
