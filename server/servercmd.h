@@ -21,7 +21,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // Opens the listening socket, so that a port in use fails here, on the
-    // constructing thread (Utils::NetErrorCreateSocket), not on the worker.
+    // constructing thread (Utils::NetErrorCreateSocket), not on the worker;
+    // so does a network library that will not start (Utils::NetErrorLibrary)
+    // or a wake-up that cannot be made (Utils::NetErrorWakeup).
     explicit ServerCmd(int port);
     ~ServerCmd();
 

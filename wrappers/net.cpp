@@ -35,7 +35,7 @@ void initLocked()
 {
     if (SDLNet_Init() == -1) {
         std::printf("SDLNet_Init: %s\n", SDL_GetError());
-        throw Utils::NetErrorInit();
+        throw Utils::NetErrorLibrary();
     }
 }
 

@@ -78,7 +78,7 @@ private:
 
     // SDLNet_Init under a process-wide lock: Nets and transports are
     // constructed on several threads. Prints the library's reason and
-    // throws Utils::NetErrorInit on failure.
+    // throws Utils::NetErrorLibrary on failure.
     static void initLibrary();
 
     void takeQueued();
