@@ -122,7 +122,7 @@ void FillLoop::stereo(float** pcm, int frames, float*& left, float*& right)
         return;
     }
     if (_downmix.channels() != channels)
-        _downmix = Utils::Downmix(channels);
+        _downmix = Downmix(channels);
     _downmix.mix(pcm, frames, _mixLeft.data(), _mixRight.data());
     left = _mixLeft.data();
     right = _mixRight.data();

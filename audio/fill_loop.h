@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/downmix.h"
 #include "audio/frame_source.h"
 #include "audio/gap_ledger.h"
 #include "audio/hole_stage.h"
@@ -7,7 +8,6 @@
 #include "audio/rate_conversion.h"
 #include "audio/sender_clock.h"
 #include "audio/sink.h"
-#include "utils/downmix.h"
 
 #include <cstdint>
 #include <vector>
@@ -67,7 +67,7 @@ private:
     float* _chunk[2] = {nullptr, nullptr};
     int _chunkFrames = 0;
     bool _chunkIsStream = true; // not silence of our own
-    Utils::Downmix _downmix;
+    Downmix _downmix;
     std::vector<float> _mixLeft, _mixRight, _zeros;
     bool _ending = false;  // the stream stalled or ended: play what is decoded, then report
     bool _gapSeen = false; // the device played silence since the last hand-over

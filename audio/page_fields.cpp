@@ -7,6 +7,7 @@ namespace {
 constexpr std::size_t flagsAt = 5;
 constexpr std::size_t granuleAt = 6;
 constexpr std::size_t serialAt = 14;
+constexpr unsigned char continuedPacket = 0x01;
 constexpr unsigned char lastPage = 0x04;
 constexpr std::size_t sequenceAt = 18;
 constexpr std::size_t segmentsAt = 26;
@@ -44,6 +45,11 @@ uint32_t PageFields::serial(const unsigned char* h)
 uint32_t PageFields::sequence(const unsigned char* h)
 {
     return word(h + sequenceAt);
+}
+
+bool PageFields::continued(const unsigned char* h)
+{
+    return (h[flagsAt] & continuedPacket) != 0;
 }
 
 bool PageFields::first(const unsigned char* h)

@@ -20,6 +20,7 @@ public:
     static std::size_t bodyLength(const unsigned char* h);
     static uint32_t serial(const unsigned char* h);
     static uint32_t sequence(const unsigned char* h);
+    static bool continued(const unsigned char* h); // begins inside the packet of the page before
     static bool first(const unsigned char* h);
     static bool last(const unsigned char* h); // ends its logical stream
     static int64_t granule(const unsigned char* h);

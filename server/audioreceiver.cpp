@@ -128,7 +128,7 @@ bool AudioReceiver::openNet()
     }
     // Only the controller's host may send the stream; anyone else on the
     // network could otherwise silence or replace it.
-    _net->hearOnly(ServerCmd::hostOf(_controller));
+    ServerCmd::hearOnly(_controller, *_net);
     Utils::printOut("AudioReceiver: net initiert\n");
     return true;
 }

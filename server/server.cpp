@@ -49,6 +49,23 @@ int answerCommandLine(int argc, char** argv)
     return exitUsage;
 }
 
+// The command server, listening; null when it cannot be had, after one
+// line on standard error that says why.
+std::unique_ptr<Server::ServerCmd> listenForControllers()
+{
+    try {
+        return std::make_unique<Server::ServerCmd>(Utils::controlPort);
+    } catch (const Utils::NetErrorLibrary&) {
+        Utils::printErr("veldrane: cannot set up its networking (SDL_net would not start)\n");
+    } catch (const Utils::NetErrorWakeup&) {
+        Utils::printErr("veldrane: cannot make its wake-up descriptor (eventfd)\n");
+    } catch (const Utils::NetErrorInit&) {
+        Utils::printErr("veldrane: cannot listen on TCP port " + std::to_string(Utils::controlPort)
+                        + " (in use by another program?)\n");
+    }
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -61,16 +78,11 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     Utils::lineBufferConsole();
 
-    const std::string port = std::to_string(Utils::controlPort);
-    std::unique_ptr<Server::ServerCmd> serverCmd;
-    try {
-        serverCmd = std::make_unique<Server::ServerCmd>(Utils::controlPort);
-    } catch (const Utils::NetErrorInit&) {
-        Utils::printErr("veldrane: cannot listen on TCP port " + port + " (in use by another program?)\n");
+    const std::unique_ptr<Server::ServerCmd> serverCmd = listenForControllers();
+    if (!serverCmd)
         return 1;
-    }
     serverCmd->startThread();
-    Utils::printOut("lytter på port " + port + "\n");
+    Utils::printOut("lytter på port " + std::to_string(Utils::controlPort) + "\n");
 
     Server::AudioReceiver audioReceiver(serverCmd.get());
 

@@ -53,10 +53,14 @@ void ServerCmd::initTransmissionFailed(const Controller& to)
     queue("initTransmissionFailed", to);
 }
 
-uint32_t ServerCmd::hostOf(const Controller& controller)
+void ServerCmd::hearOnly(const Controller& controller, Wrappers::Net& listener)
 {
     const std::shared_ptr<Wrappers::Net> peer = controller.lock();
-    return peer ? peer->peerHost() : 0;
+    const uint32_t host = peer ? peer->peerHost() : 0;
+    if (host != 0)
+        listener.hearOnly(host);
+    else
+        listener.hearNoOne();
 }
 
 void ServerCmd::queue(const std::string& cmd, const Controller& to)

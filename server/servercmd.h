@@ -7,7 +7,6 @@
 #include "wrappers/wakeup.h"
 
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +21,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // Opens the listening socket, so that a port in use fails here, on the
-    // constructing thread (Utils::NetErrorCreateSocket), not on the worker.
+    // constructing thread (Utils::NetErrorCreateSocket), not on the worker;
+    // so does a network library that will not start (Utils::NetErrorLibrary)
+    // or a wake-up that cannot be made (Utils::NetErrorWakeup).
     explicit ServerCmd(int port);
     ~ServerCmd();
 
@@ -46,8 +47,10 @@ public:
     Controller controller() const;
     static void sendUdpReady(int port, const Controller& to);
     static void initTransmissionFailed(const Controller& to);
-    // The controller's IPv4 address (network byte order), 0 when gone.
-    static uint32_t hostOf(const Controller& controller);
+    // Any thread: `listener` hears datagrams only from the controller's
+    // host, and from no one once the controller has gone (or where its
+    // address is unknown): a run must never take a stranger's stream.
+    static void hearOnly(const Controller& controller, Wrappers::Net& listener);
     // "readerror" belongs to the controllers' vocabulary, but read errors
     // stay on the receiver's console: nothing sends it.
     void sendReadError();

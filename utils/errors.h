@@ -29,6 +29,8 @@ VELDRANE_ERROR(NetError, VeldraneError);
 VELDRANE_ERROR(NetErrorInit, NetError);
 VELDRANE_ERROR(NetErrorBind, NetErrorInit);
 VELDRANE_ERROR(NetErrorCreateSocket, NetErrorInit);
+VELDRANE_ERROR(NetErrorLibrary, NetErrorInit); // the network library would not start
+VELDRANE_ERROR(NetErrorWakeup, NetErrorInit);  // no descriptor to wake a waiting thread
 VELDRANE_ERROR(NetErrorSend, NetError);
 VELDRANE_ERROR(NetErrorFault, NetErrorSend);
 VELDRANE_ERROR(NetErrorSelect, NetErrorSend);

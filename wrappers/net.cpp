@@ -35,7 +35,7 @@ void initLocked()
 {
     if (SDLNet_Init() == -1) {
         std::printf("SDLNet_Init: %s\n", SDL_GetError());
-        throw Utils::NetErrorInit();
+        throw Utils::NetErrorLibrary();
     }
 }
 
@@ -194,6 +194,12 @@ void Net::hearOnly(uint32_t host)
 {
     if (_impl)
         _impl->hearOnly(host);
+}
+
+void Net::hearNoOne()
+{
+    if (_impl)
+        _impl->hearNoOne();
 }
 
 void Net::hearNextSender()

@@ -65,6 +65,7 @@ public:
     // A datagram listener's choice of senders, and what it dropped; see
     // SDLUDP. The owning thread.
     void hearOnly(uint32_t host);
+    void hearNoOne();
     void hearNextSender();
     const SenderDrops& drops() const;
     // The connected peer's IPv4 address (network byte order), 0 if unknown.
@@ -77,7 +78,7 @@ private:
 
     // SDLNet_Init under a process-wide lock: Nets and transports are
     // constructed on several threads. Prints the library's reason and
-    // throws Utils::NetErrorInit on failure.
+    // throws Utils::NetErrorLibrary on failure.
     static void initLibrary();
 
     void takeQueued();

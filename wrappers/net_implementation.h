@@ -47,6 +47,7 @@ public:
     // Which senders a datagram listener hears; see SDLUDP. Transports that
     // have no senders to choose ignore them.
     virtual void hearOnly(uint32_t) {}
+    virtual void hearNoOne() {}
     virtual void hearNextSender() {}
     virtual const SenderDrops& drops() const;
     // The IPv4 address of a connected peer, network byte order; 0 unknown.

@@ -2,12 +2,12 @@
 
 #include "audio/datagram_window.h"
 #include "audio/intake.h"
+#include "audio/ogg_page_filter.h"
 #include "audio/page_arrival.h"
 #include "audio/page_framer.h"
 #include "audio/page_order.h"
 #include "audio/page_sink.h"
 #include "wrappers/ogg_page_check.h"
-#include "wrappers/ogg_page_filter.h"
 #include "wrappers/vorbis_header_guard.h"
 
 #include <chrono>
@@ -94,7 +94,7 @@ private:
     Audio::PageFramer _framer;
     std::vector<unsigned char> _pages; // accepted page bytes not yet served
     size_t _served = 0;                // of _pages
-    OggPageFilter _filter;
+    Audio::OggPageFilter _filter;
     VorbisHeaderGuard _guard;
     bool _linkEnded = false; // the last page taken ended its link, and it was served whole
     bool _endReported = false;

@@ -106,8 +106,14 @@ int SDLUDP::receive(void* buf, int size, int count, int timeout)
 
 void SDLUDP::hearOnly(uint32_t host)
 {
+    _hearing = Hearing::host;
     _heardHost = host;
     _heardPort = 0;
+}
+
+void SDLUDP::hearNoOne()
+{
+    _hearing = Hearing::noOne;
 }
 
 void SDLUDP::hearNextSender()
@@ -149,12 +155,14 @@ void SDLUDP::nextDatagram(int timeout)
 // and, once one has been accepted, from the same port; others are counted.
 bool SDLUDP::heard(const IPaddress& from)
 {
-    if (_heardHost != 0 && (from.host != _heardHost || (_heardPort != 0 && from.port != _heardPort))) {
+    if (_hearing == Hearing::anyone)
+        return true;
+    if (_hearing == Hearing::noOne || from.host != _heardHost
+        || (_heardPort != 0 && from.port != _heardPort)) {
         _drops.note(from.host, from.port);
         return false;
     }
-    if (_heardHost != 0)
-        _heardPort = from.port;
+    _heardPort = from.port;
     return true;
 }
 

@@ -30,9 +30,11 @@ public:
     // Waits at most timeout ms for a datagram to be ready.
     void sel(int timeout);
 
-    // A listener hears only datagrams from host (0: anyone, the default)
-    // and, from the first one it accepts on, only from that one's port.
+    // A listener hears anyone until told otherwise. After hearOnly it hears
+    // only datagrams from host and, from the first one it accepts on, only
+    // from that one's port; after hearNoOne nothing at all.
     void hearOnly(uint32_t host) override;
+    void hearNoOne() override;
     // The next datagram from the heard host may come from a new port.
     void hearNextSender() override;
     const SenderDrops& drops() const override { return _drops; }
@@ -49,6 +51,8 @@ private:
     // Bytes of the datagram in _packet already handed out; the rest is
     // served before the socket is read again.
     int _served;
+    enum class Hearing { anyone, host, noOne };
+    Hearing _hearing = Hearing::anyone;
     uint32_t _heardHost = 0; // as SDL_net keeps it: network byte order
     uint16_t _heardPort = 0;
     SenderDrops _drops;

@@ -17,7 +17,7 @@ Wakeup::Wakeup() : _fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     if (_fd < 0) {
         std::printf("Wakeup: eventfd: %s\n", Utils::systemError(errno).c_str());
-        throw Utils::NetErrorInit();
+        throw Utils::NetErrorWakeup();
     }
 }
 

@@ -9,7 +9,7 @@ namespace Wrappers {
 // the waiting thread can sleep on a socket and the flag at once.
 class Wakeup {
 public:
-    // Prints the system's reason and throws Utils::NetErrorInit when no
+    // Prints the system's reason and throws Utils::NetErrorWakeup when no
     // eventfd can be had.
     Wakeup();
     ~Wakeup();

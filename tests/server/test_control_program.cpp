@@ -1,6 +1,7 @@
 // locks: ports
 #include "test_helpers/child_process.h"
 #include "test_helpers/flood.h"
+#include "test_helpers/loopback.h"
 #include "test_helpers/reply_collector.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/wait.h"
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -17,8 +20,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -37,6 +42,26 @@ void connectServed(ChildProcess& program, TcpClient& controller, int greetings =
     ASSERT_TRUE(program.waitForStdout("lytter på port 8888", 10s));
     ASSERT_TRUE(controller.connect(8888, 5s));
     ASSERT_TRUE(program.waitForCount("ServerCmd: koblet til", greetings, 10s, ChildProcess::Stream::Out));
+}
+
+// The lowest descriptor a child started now finds free: above its standard
+// streams and whatever this process would let it inherit.
+int firstFreeInChild()
+{
+    std::set<int> taken{0, 1, 2};
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    while (const dirent* entry = readdir(dir)) {
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] != '.' && fd != dirfd(dir) && !(fcntl(fd, F_GETFD) & FD_CLOEXEC))
+            taken.insert(fd);
+    }
+    closedir(dir);
+    int fd = 0;
+    while (taken.count(fd))
+        ++fd;
+    return fd;
 }
 
 std::string aliveRun(int from, int count)
@@ -228,6 +253,24 @@ TEST(ControlProgram, PortInUseEndsWithOneLineAndStatusOne)
     EXPECT_EQ(program.countLines("veldrane: cannot listen on TCP port 8888"), 1);
     EXPECT_EQ(program.countLines("lytter på port 8888"), 0);
     ::close(holder);
+}
+
+TEST(ControlProgram, NoWakeUpDescriptorIsReportedAsSuchNotAsThePortInUse)
+{
+    // Room for one descriptor beside those the child inherits: the loader
+    // opens its libraries one at a time, and the first eventfd (a
+    // connection's queue) takes it; the command server's own eventfd, made
+    // before its listening socket, finds none left.
+    ASSERT_TRUE(TestHelpers::portFree(8888, false));
+    const std::string limit = "--nofile=" + std::to_string(firstFreeInChild() + 1);
+    ChildProcess program("/usr/bin/prlimit", {limit, binary});
+    ASSERT_TRUE(program.waitForExit(10s));
+    ASSERT_TRUE(WIFEXITED(program.status())) << "ended by signal " << WTERMSIG(program.status());
+    EXPECT_EQ(WEXITSTATUS(program.status()), 1);
+    EXPECT_EQ(program.countLines("Wakeup: eventfd: Too many open files"), 1);
+    EXPECT_EQ(program.countLines("veldrane: cannot make its wake-up descriptor"), 1);
+    EXPECT_EQ(program.countLines("cannot listen on TCP port"), 0);
+    EXPECT_EQ(program.countLines("lytter på port 8888"), 0);
 }
 
 } // namespace

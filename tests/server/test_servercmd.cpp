@@ -1,7 +1,10 @@
 #include "server/servercmd.h"
+#include "test_helpers/loopback.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/wait.h"
+#include "utils/errors.h"
 #include "utils/observer.h"
+#include "wrappers/net.h"
 
 #include <gtest/gtest.h>
 
@@ -375,3 +378,33 @@ TEST(ServerCmdLifetime, DestroyedWhileServingASilentController)
 }
 
 } // namespace
+
+TEST(ServerCmdController, AListenerForAControllerThatHasGoneHearsNoOne)
+{
+    // A run that starts just as its controller leaves finds it gone.
+    std::weak_ptr<Wrappers::Net> gone;
+    {
+        auto controller = std::make_shared<Wrappers::Net>();
+        gone = controller;
+    }
+    const int port = TestHelpers::freePort(true);
+    ASSERT_GT(port, 0);
+    Wrappers::Net listener;
+    listener.setupListen(port, Wrappers::ConnectionType::UDP);
+    Server::ServerCmd::hearOnly(gone, listener);
+
+    TestHelpers::LoopbackSocket stranger(TestHelpers::LoopbackSocket::Kind::Udp);
+    const char datagram[] = "OggS";
+    stranger.sendTo(port, datagram, sizeof datagram);
+    bool heard = false;
+    const auto takenOrDropped = [&] {
+        try {
+            char buffer[64];
+            heard = listener.receive(buffer, sizeof buffer, 1, 10) > 0;
+        } catch (const Utils::NetErrorTimeout&) {
+        }
+        return heard || listener.drops().datagrams() > 0;
+    };
+    ASSERT_TRUE(waitFor(takenOrDropped, 5s));
+    EXPECT_FALSE(heard) << "a datagram from 127.0.0.1 reached a run whose controller has gone";
+}

@@ -102,4 +102,17 @@ Bytes endlessPacketPage(uint32_t serial, uint32_t sequence)
     return page;
 }
 
+Bytes pageHeader(uint32_t serial, unsigned char flags, const std::vector<unsigned char>& lacing)
+{
+    Bytes header(27, 0);
+    const char magic[] = "OggS";
+    std::copy(magic, magic + 4, header.begin());
+    header[5] = flags;
+    for (int i = 0; i < 4; ++i)
+        header[14 + i] = static_cast<unsigned char>(serial >> (8 * i));
+    header[26] = static_cast<unsigned char>(lacing.size());
+    header.insert(header.end(), lacing.begin(), lacing.end());
+    return header;
+}
+
 } // namespace TestHelpers

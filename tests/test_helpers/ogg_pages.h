@@ -34,4 +34,9 @@ Bytes cutOff(const Bytes& stream, double seconds, long rate, std::size_t& frames
 // sequence 0 starts the packet. Largest that fits one datagram.
 Bytes endlessPacketPage(uint32_t serial, uint32_t sequence);
 
+// The header alone of a page of `serial` (no body, no checksum), with the
+// header flags (0x01 continued, 0x02 first, 0x04 last) and lacing values
+// given, for tests of what reads nothing but the header.
+Bytes pageHeader(uint32_t serial, unsigned char flags, const std::vector<unsigned char>& lacing = {10});
+
 } // namespace TestHelpers

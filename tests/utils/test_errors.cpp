@@ -38,6 +38,8 @@ TEST(Errors, EveryErrorIsCaughtByItsAncestors)
     expectFamily<AdReadError, AdError>();
     expectFamily<NetErrorBind, NetErrorInit>();
     expectFamily<NetErrorCreateSocket, NetErrorInit>();
+    expectFamily<NetErrorLibrary, NetErrorInit>();
+    expectFamily<NetErrorWakeup, NetErrorInit>();
     expectFamily<NetErrorFault, NetErrorSend>();
     expectFamily<NetErrorSelect, NetErrorSend>();
     expectFamily<NetErrorTimeout, NetErrorSend>();

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace Wrappers {
+namespace Audio {
 
 // Decides which Ogg pages reach the decoding library, so that nothing a
 // stranger or a broken sender slips into the stream can take it over or
@@ -20,6 +20,9 @@ namespace Wrappers {
 class OggPageFilter {
 public:
     static constexpr std::size_t maxPacketBytes = std::size_t{1} << 20;
+    // Logical streams followed in one link; a first page beyond them is
+    // refused.
+    static constexpr int maxStreams = 8;
 
     void reset();
     // header and its length as the page has them; a checked page.
@@ -29,8 +32,6 @@ public:
     unsigned long dropped() const { return _dropped; }
 
 private:
-    static constexpr int maxStreams = 8;
-
     struct Stream {
         uint32_t serial;
         std::size_t unfinished; // bytes of the packet still open at the last page
@@ -40,7 +41,7 @@ private:
 
     Stream* find(uint32_t serial);
     bool startsLink(uint32_t serial);
-    static bool withinBounds(Stream& s, const unsigned char* header, std::size_t headerLength);
+    static bool withinBounds(Stream& s, const unsigned char* header);
 
     Stream _streams[maxStreams] = {};
     int _count = 0;
@@ -49,4 +50,4 @@ private:
     unsigned long _dropped = 0;
 };
 
-} // namespace Wrappers
+} // namespace Audio

@@ -1,8 +1,8 @@
-#include "utils/downmix.h"
+#include "audio/downmix.h"
 
 #include <algorithm>
 
-namespace Utils {
+namespace Audio {
 
 namespace {
 
@@ -10,13 +10,9 @@ constexpr float f = 1.0f;        // own side
 constexpr float c = 0.70710678f; // -3 dB
 constexpr float h = 0.5f;        // -6 dB
 
-// Gains {left, right} per channel, in the Vorbis order for 3 to 8 channels.
-struct Gains {
-    float left[Downmix::maxChannels];
-    float right[Downmix::maxChannels];
-};
-
-const Gains layouts[] = {
+// Gains {left side, right side} per channel, in the Vorbis order for 3 to
+// 8 channels.
+const float layouts[][2][Downmix::maxChannels] = {
     // 3: L C R
     {{f, c, 0}, {0, c, f}},
     // 4: FL FR RL RR
@@ -45,10 +41,10 @@ void normalise(float* gains, int n)
 Downmix::Downmix(int channels) : _channels(channels), _used(2), _left{}, _right{}
 {
     if (channels >= 3 && channels <= maxChannels) {
-        const Gains& g = layouts[channels - 3];
+        const float(&gains)[2][maxChannels] = layouts[channels - 3];
         _used = channels;
-        std::copy(g.left, g.left + channels, _left);
-        std::copy(g.right, g.right + channels, _right);
+        std::copy(gains[0], gains[0] + channels, _left);
+        std::copy(gains[1], gains[1] + channels, _right);
         normalise(_left, channels);
         normalise(_right, channels);
     } else if (channels >= 1) {
@@ -77,4 +73,4 @@ void Downmix::mix(const float* const* in, int frames, float* left, float* right)
     }
 }
 
-} // namespace Utils
+} // namespace Audio

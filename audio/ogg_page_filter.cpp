@@ -1,25 +1,8 @@
-#include "wrappers/ogg_page_filter.h"
+#include "audio/ogg_page_filter.h"
 
-namespace Wrappers {
+#include "audio/page_fields.h"
 
-namespace {
-
-// Fields of an Ogg page header.
-constexpr unsigned char continued = 0x01;
-constexpr unsigned char firstPage = 0x02;
-constexpr unsigned char lastPage = 0x04;
-constexpr std::size_t flagsAt = 5;
-constexpr std::size_t serialAt = 14;
-constexpr std::size_t segmentsAt = 26;
-constexpr std::size_t lacingAt = 27;
-
-uint32_t serialOf(const unsigned char* h)
-{
-    return uint32_t(h[serialAt]) | uint32_t(h[serialAt + 1]) << 8 | uint32_t(h[serialAt + 2]) << 16
-           | uint32_t(h[serialAt + 3]) << 24;
-}
-
-} // namespace
+namespace Audio {
 
 void OggPageFilter::reset()
 {
@@ -30,12 +13,12 @@ void OggPageFilter::reset()
 
 bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength, std::size_t)
 {
-    if (headerLength < lacingAt || headerLength < lacingAt + header[segmentsAt]) {
+    if (headerLength < PageFields::fixedLength || headerLength < PageFields::headerLength(header)) {
         ++_dropped;
         return false;
     }
-    const uint32_t serial = serialOf(header);
-    const bool first = header[flagsAt] & firstPage;
+    const uint32_t serial = PageFields::serial(header);
+    const bool first = PageFields::first(header);
     if (first && (!find(serial) || linkEnded()) && !startsLink(serial)) {
         ++_dropped;
         return false;
@@ -43,13 +26,13 @@ bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength
     Stream* s = find(serial);
     if (!s && _count == 0)
         return true; // no link yet: the library tells a stream joined midway
-    if (!s || !withinBounds(*s, header, headerLength)) {
+    if (!s || !withinBounds(*s, header)) {
         ++_dropped;
         return false;
     }
     if (!first)
         _headersOnly = false;
-    if ((header[flagsAt] & lastPage) && !s->ended) {
+    if (PageFields::last(header) && !s->ended) {
         s->ended = true;
         ++_ended;
     }
@@ -84,16 +67,16 @@ bool OggPageFilter::startsLink(uint32_t serial)
 
 // Follows the packet left open at the end of each page; refuses the pages
 // of one that grows past maxPacketBytes until a page starts afresh.
-bool OggPageFilter::withinBounds(Stream& s, const unsigned char* header, std::size_t)
+bool OggPageFilter::withinBounds(Stream& s, const unsigned char* header)
 {
-    const bool continues = header[flagsAt] & continued;
+    const bool continues = PageFields::continued(header);
     if (s.refusing && continues)
         return false;
     s.refusing = false;
-    const int segments = header[segmentsAt];
-    const unsigned char* lacing = header + lacingAt;
+    const std::size_t segments = PageFields::headerLength(header) - PageFields::fixedLength;
+    const unsigned char* lacing = header + PageFields::fixedLength;
     std::size_t open = continues ? s.unfinished : 0;
-    for (int i = 0; i < segments; ++i) {
+    for (std::size_t i = 0; i < segments; ++i) {
         open += lacing[i];
         if (lacing[i] < 255)
             open = 0; // a packet ends here
@@ -107,4 +90,4 @@ bool OggPageFilter::withinBounds(Stream& s, const unsigned char* header, std::si
     return true;
 }
 
-} // namespace Wrappers
+} // namespace Audio

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace Utils {
+namespace Audio {
 
 // Folds the channels of a Vorbis link into stereo. Channels come in the
 // Vorbis order (front left, centre, front right, surrounds, rears, LFE);
@@ -25,4 +25,4 @@ private:
     float _right[maxChannels];
 };
 
-} // namespace Utils
+} // namespace Audio
