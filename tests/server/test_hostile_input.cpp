@@ -103,7 +103,10 @@ TEST_F(HostileInput, ATrickleCannotHoldARunOrItsOpening)
     LoopbackSocket sender(LoopbackSocket::Kind::Udp);
 
     // While decoding: the stream's own sender sends the first half of it,
-    // then only empty and one-byte datagrams.
+    // then only empty and one-byte datagrams, for several times the
+    // output's stall limit. Each second is a read error of the starved
+    // stream; the output, which the device still asks of, is never given
+    // up on.
     TcpClient first;
     startRun(first);
     for (size_t k = 0; k < datagrams.size() / 2; ++k)
@@ -111,6 +114,9 @@ TEST_F(HostileInput, ATrickleCannotHoldARunOrItsOpening)
     ASSERT_TRUE(veldrane->waitForStdout("starter dekoding", 5s));
     {
         Sprayer dribble(sender, 100ms, trickle());
+        EXPECT_TRUE(veldrane->waitForCount("AudioReceiver: read error", 3, 10s));
+        EXPECT_EQ(veldrane->countLines("the audio output failed"), 0);
+        EXPECT_EQ(veldrane->countLines("initTransmissionFailed"), 0);
         first.close();
         EXPECT_TRUE(veldrane->waitForStdout("dekoding stoppet", 1500ms));
 
