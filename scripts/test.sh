@@ -70,15 +70,16 @@ all)
     # the long real-time runs of following the sender's clock and of a live
     # encoder are left out: the simulated-time tests and the other
     # whole-program tests run the same code there. So is the package check,
-    # which builds a release package of its own.
+    # which builds a release package of its own. The benchmarks, which the
+    # normal build has compiled, are not built again.
     skip='ClockFollowing|EverySender.ALiveEncoder|Package.Debians' \
-        suite "$root/build-asan" -DVELDRANE_SANITIZE=address
+        suite "$root/build-asan" -DVELDRANE_SANITIZE=address -DVELDRANE_BENCH=OFF
     fuzz_and_tidy
     echo "== format"
     "$root/scripts/format.sh" check
     ;;
 normal) suite "$root/build" ;;
-address) suite "$root/build-asan" -DVELDRANE_SANITIZE=address ;;
+address) suite "$root/build-asan" -DVELDRANE_SANITIZE=address -DVELDRANE_BENCH=OFF ;;
 thread) suite "$root/build-tsan" -DVELDRANE_SANITIZE=thread ;;
 fuzz) "$root/scripts/fuzz.sh" all 60 ;;
 style) style ;;
