@@ -257,20 +257,32 @@ TEST(ControlProgram, PortInUseEndsWithOneLineAndStatusOne)
 
 TEST(ControlProgram, NoWakeUpDescriptorIsReportedAsSuchNotAsThePortInUse)
 {
-    // Room for one descriptor beside those the child inherits: the loader
-    // opens its libraries one at a time, and the first eventfd (a
-    // connection's queue) takes it; the command server's own eventfd, made
-    // before its listening socket, finds none left.
+    // The command server makes its eventfds before its listening socket, so
+    // the lowest descriptor limit at which the program gets as far as the
+    // command server leaves an eventfd without one. What the loader and a
+    // sanitizer's runtime open before that differs from build to build, so
+    // the limit is found by trying from what the child inherits upwards.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's runtime needs descriptors of its own at every check, and reports "
+                    "false errors without them";
+#endif
     ASSERT_TRUE(TestHelpers::portFree(8888, false));
-    const std::string limit = "--nofile=" + std::to_string(firstFreeInChild() + 1);
-    ChildProcess program("/usr/bin/prlimit", {limit, binary});
-    ASSERT_TRUE(program.waitForExit(10s));
-    ASSERT_TRUE(WIFEXITED(program.status())) << "ended by signal " << WTERMSIG(program.status());
-    EXPECT_EQ(WEXITSTATUS(program.status()), 1);
-    EXPECT_EQ(program.countLines("Wakeup: eventfd: Too many open files"), 1);
-    EXPECT_EQ(program.countLines("veldrane: cannot make its wake-up descriptor"), 1);
-    EXPECT_EQ(program.countLines("cannot listen on TCP port"), 0);
-    EXPECT_EQ(program.countLines("lytter på port 8888"), 0);
+    const int inherited = firstFreeInChild();
+    bool reached = false;
+    for (int limit = inherited + 1; limit <= inherited + 32 && !reached; ++limit) {
+        ChildProcess program("/usr/bin/prlimit", {"--nofile=" + std::to_string(limit), binary});
+        ASSERT_TRUE(program.waitForExit(10s)) << "limit " << limit;
+        reached = program.countLines("veldrane:") > 0;
+        if (!reached)
+            continue; // it did not get as far as the command server
+        ASSERT_TRUE(WIFEXITED(program.status())) << "ended by signal " << WTERMSIG(program.status());
+        EXPECT_EQ(WEXITSTATUS(program.status()), 1);
+        EXPECT_EQ(program.countLines("Wakeup: eventfd: Too many open files"), 1);
+        EXPECT_EQ(program.countLines("veldrane: cannot make its wake-up descriptor"), 1);
+        EXPECT_EQ(program.countLines("cannot listen on TCP port"), 0);
+        EXPECT_EQ(program.countLines("lytter på port 8888"), 0);
+    }
+    EXPECT_TRUE(reached);
 }
 
 } // namespace
