@@ -35,13 +35,16 @@ void SenderClock::arrived(const PageArrival& page, double rate)
 // The device asks for frames by its own clock: how fast it does against
 // this machine's is measured like the sender's, and the sender's rate is
 // then taken against the device's. A request comes no earlier than the
-// device has room, so the earliest requests follow its clock.
+// device has room, so the earliest requests follow its clock. The silence
+// the server played on its own took the device's time too: without it the
+// device would seem to have paused, a step that is no difference of rates.
 void SenderClock::deviceAsked(const Sink::DeviceClock& clock)
 {
     if (clock.frames == 0 || clock.askedAt == _deviceAskedAt)
         return;
     _deviceAskedAt = clock.askedAt;
-    _device.observe(secondsSince(clock.askedAt), -1, static_cast<double>(clock.frames) / sampleRate);
+    const auto played = static_cast<double>(clock.frames + clock.serverSilentFrames);
+    _device.observe(secondsSince(clock.askedAt), -1, played / sampleRate);
 }
 
 double SenderClock::follow()

@@ -17,12 +17,15 @@ public:
 
     // What the device has played, by its own clock: the frames it asked
     // for since the stream started, of them those it played as silence
-    // because no fresh buffer was there (after the first hand-over), and
-    // when it last asked.
+    // because no fresh buffer was there (after the first hand-over), when
+    // it last asked, and the silence the sound server played between them
+    // on its own, because what it was given reached it too late: the
+    // device's clock ran on meanwhile without asking for those frames.
     struct DeviceClock {
         int64_t frames = 0;
         int64_t starvedFrames = 0;
         Clock::time_point askedAt{};
+        int64_t serverSilentFrames = 0;
     };
 
     virtual ~Sink() = default;
