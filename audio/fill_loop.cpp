@@ -41,6 +41,8 @@ void FillLoop::start(Sink& sink)
     _clock.reset(static_cast<double>(sink.bufSize()) / sampleRate, Sink::Clock::now());
     _ledger.reset();
     _starvedSeen = sink.deviceClock().starvedFrames;
+    _serverSilentSeen = sink.deviceClock().serverSilentFrames;
+    _serverGapsSeen = sink.deviceClock().serverGaps;
     _gapSeen = false;
 }
 
@@ -287,15 +289,20 @@ void FillLoop::afterHandOver(bool flowing)
     _conversion.follow(_clock.follow(), _sink->bufSize());
 }
 
-// What the device has played as silence since the last look.
+// What the device has played as silence since the last look. The silence
+// the server played on its own is heard as a gap too, but no data came
+// late: it asks for no cushion.
 void FillLoop::noteStarvation()
 {
-    const int64_t starved = _sink->deviceClock().starvedFrames;
-    if (starved > _starvedSeen) {
-        _ledger.starved(starved - _starvedSeen);
+    const Sink::DeviceClock clock = _sink->deviceClock();
+    if (clock.starvedFrames > _starvedSeen) {
+        _ledger.starved(clock.starvedFrames - _starvedSeen);
         _gapSeen = true;
     }
-    _starvedSeen = starved;
+    _starvedSeen = clock.starvedFrames;
+    _ledger.serverSilence(clock.serverSilentFrames - _serverSilentSeen, clock.serverGaps - _serverGapsSeen);
+    _serverSilentSeen = clock.serverSilentFrames;
+    _serverGapsSeen = clock.serverGaps;
 }
 
 // Data came late and the device played silence: before playing on, hold

@@ -34,4 +34,10 @@ int64_t GapLedger::missing(int64_t frames)
     return frames - already;
 }
 
+void GapLedger::serverSilence(int64_t frames, long gaps)
+{
+    _totals.lateFrames += frames;
+    _totals.gaps += gaps;
+}
+
 } // namespace Audio

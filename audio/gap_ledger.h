@@ -25,6 +25,10 @@ public:
     void played(int64_t frames);
     // Silence played for want of data.
     void starved(int64_t frames);
+    // Silence the sound server played on its own, in `gaps` stretches:
+    // late data too, but found only afterwards, so it stands apart from
+    // the silence that lost audio needs.
+    void serverSilence(int64_t frames, long gaps);
     // `frames` of the stream are missing before what comes next: returns
     // how many frames of silence to play for them now.
     int64_t missing(int64_t frames);

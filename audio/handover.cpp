@@ -58,6 +58,7 @@ void Handover::setRunning(bool running)
         _running = running;
         _flowing = false;
         _pacer.restart();
+        _serverSilence.restart();
         if (running) {
             _firstSinceStart = true;
             _everCopied = false;
@@ -167,6 +168,12 @@ void Handover::deliver(float* out, unsigned int frames)
     {
         Lock lock(_mutex);
         const unsigned long request = ++_requests;
+        const ServerSilence::Found silent = _serverSilence.asked(Clock::now(), _clock.frames);
+        // Silence before the first buffer is the stream's start, not a gap.
+        if (_everCopied) {
+            _clock.serverSilentFrames += silent.frames;
+            _clock.serverGaps += silent.newGap ? 1 : 0;
+        }
         // Only a drain waits for a request to begin; anyone else would be
         // woken for nothing.
         if (_draining)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/output_pacer.h"
+#include "audio/server_silence.h"
 #include "audio/sink.h"
 
 #include <chrono>
@@ -117,6 +118,7 @@ private:
     Clock::time_point _askedAt; // the device's latest request
     Sink::DeviceClock _clock;   // what the device asked for, for the filler to time against
     OutputPacer _pacer{Clock::duration::zero()};
+    ServerSilence _serverSilence;
 };
 
 } // namespace Audio

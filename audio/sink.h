@@ -20,12 +20,14 @@ public:
     // because no fresh buffer was there (after the first hand-over), when
     // it last asked, and the silence the sound server played between them
     // on its own, because what it was given reached it too late: the
-    // device's clock ran on meanwhile without asking for those frames.
+    // device's clock ran on meanwhile without asking for those frames,
+    // and in how many stretches.
     struct DeviceClock {
         int64_t frames = 0;
         int64_t starvedFrames = 0;
         Clock::time_point askedAt{};
         int64_t serverSilentFrames = 0;
+        long serverGaps = 0;
     };
 
     virtual ~Sink() = default;
