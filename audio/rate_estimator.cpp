@@ -30,6 +30,9 @@ constexpr double stepSeconds = 0.1;
 constexpr double stepSigmas = 8.0;
 // Stretches of up to this many buckets are tried as one point.
 constexpr std::size_t maxGroup = 8;
+// How far, in its own standard errors, the slope of either half of the
+// points may lie from the slope of them all.
+constexpr double agreeSigmas = 3.0;
 // The stretch over which lateness() looks back.
 constexpr std::size_t latenessBuckets = 30;
 
@@ -132,7 +135,7 @@ void RateEstimator::refit()
         return;
     const double span = bucket(_count - 1).at - bucket(0).at;
     const double magnitude = std::fabs(f.slope);
-    if (_count < minPoints || span < minSpanSeconds)
+    if (_count < minPoints || span < minSpanSeconds || !consistent(f, useStart))
         return;
     if (!_established)
         _established = magnitude > enterSigmas * f.stderrSlope && magnitude >= minSlope;
@@ -156,13 +159,26 @@ RateEstimator::Fit RateEstimator::bestFit(bool byStart) const
     return best;
 }
 
-RateEstimator::Fit RateEstimator::fit(bool byStart, std::size_t group) const
+// A difference of rates tilts the first half of the points as it tilts the
+// second. A step in either timeline (a stall made up for at once, a silence
+// of the device's that went unseen) tilts the line through all of them but
+// neither half: it says nothing of the rates, and what is known stays.
+bool RateEstimator::consistent(const Fit& whole, bool byStart) const
+{
+    const std::size_t half = _count / 2;
+    const Fit first = fit(byStart, whole.group, 0, half);
+    const Fit second = fit(byStart, whole.group, half, _count);
+    return first.valid && second.valid && std::fabs(first.slope - whole.slope) <= agreeSigmas * first.stderrSlope
+           && std::fabs(second.slope - whole.slope) <= agreeSigmas * second.stderrSlope;
+}
+
+RateEstimator::Fit RateEstimator::fit(bool byStart, std::size_t group, std::size_t begin, std::size_t end) const
 {
     std::array<double, maxBuckets> x{}, y{}, r{};
     std::size_t n = 0;
-    for (std::size_t from = 0; from < _count; from += group) {
+    for (std::size_t from = begin; from < end; from += group) {
         bool any = false;
-        for (std::size_t i = from; i < std::min(_count, from + group); ++i) {
+        for (std::size_t i = from; i < std::min(end, from + group); ++i) {
             if (byStart && !bucket(i).startKnown)
                 continue;
             if (!any || value(bucket(i), byStart) < y[n]) {
@@ -175,6 +191,7 @@ RateEstimator::Fit RateEstimator::fit(bool byStart, std::size_t group) const
     }
     Fit f;
     f.points = n;
+    f.group = group;
     if (n < 3)
         return f;
     // Twice: the second time without the stretches that came late as a whole.

@@ -58,6 +58,7 @@ private:
     };
     struct Fit {
         std::size_t points = 0;
+        std::size_t group = 1;
         double slope = 0;
         double stderrSlope = 0;
         double scatter = 0;
@@ -67,7 +68,9 @@ private:
     void close();
     void refit();
     Fit bestFit(bool byStart) const;
-    Fit fit(bool byStart, std::size_t group) const;
+    Fit fit(bool byStart, std::size_t group) const { return fit(byStart, group, 0, _count); }
+    Fit fit(bool byStart, std::size_t group, std::size_t from, std::size_t to) const;
+    bool consistent(const Fit& whole, bool byStart) const;
     bool forgetBeforeStep(double slope, double scatter, bool byStart);
     double value(const Bucket& b, bool byStart) const { return byStart ? b.earliestStart : b.earliestEnd; }
     const Bucket& bucket(std::size_t i) const { return _buckets[(_first + i) % maxBuckets]; }
