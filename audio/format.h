@@ -13,5 +13,8 @@ constexpr double bufferSeconds = static_cast<double>(framesPerBuffer) / sampleRa
 // How far from the stream's own rate playing may go to follow the sender's
 // clock, either way.
 constexpr double maxSpeedChange = 0.005;
+// The highest rate of a link that is played (Vorbis allows any, but a
+// converter cannot sensibly serve absurd ones).
+constexpr long maxLinkRate = 768000;
 
 } // namespace Audio

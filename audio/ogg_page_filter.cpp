@@ -1,5 +1,6 @@
 #include "audio/ogg_page_filter.h"
 
+#include "audio/format.h"
 #include "audio/page_fields.h"
 
 namespace Audio {
@@ -14,6 +15,14 @@ void OggPageFilter::reset()
 bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength, std::size_t)
 {
     if (headerLength < PageFields::fixedLength || headerLength < PageFields::headerLength(header)) {
+        ++_dropped;
+        return false;
+    }
+    // A granule position no stream reaches in a year is no stream's: a
+    // position that far out would overflow what is reckoned from it.
+    constexpr int64_t latestGranule = maxLinkRate * int64_t{366 * 24 * 3600};
+    const int64_t granule = PageFields::granule(header);
+    if (granule < -1 || granule > latestGranule) {
         ++_dropped;
         return false;
     }

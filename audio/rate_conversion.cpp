@@ -10,10 +10,9 @@ namespace Audio {
 
 namespace {
 
-// Sample rates that are played; Vorbis allows any, but a converter cannot
-// sensibly serve absurd ones.
+// The lowest rate of a link that is played.
 constexpr long minRate = 1000;
-constexpr long maxRate = 768000;
+constexpr long maxRate = maxLinkRate;
 
 } // namespace
 

@@ -132,3 +132,16 @@ TEST(OggPageFilter, BeforeAnyLinkAStreamJoinedMidwayPassesForTheLibraryToJudge)
     filter.reset();
     EXPECT_TRUE(accept(filter, pageHeader(2, 0))) << "a reset forgets the link";
 }
+
+TEST(OggPageFilter, AGranulePositionNoStreamReachesInAYearIsRefused)
+{
+    OggPageFilter filter;
+    ASSERT_TRUE(accept(filter, pageHeader(1, first)));
+    for (const int64_t granule : {int64_t{1} << 62, int64_t{-2}}) {
+        Bytes page = pageHeader(1, 0);
+        for (int i = 0; i < 8; ++i)
+            page[6 + i] = static_cast<unsigned char>(static_cast<uint64_t>(granule) >> (8 * i));
+        EXPECT_FALSE(accept(filter, page)) << granule;
+    }
+    EXPECT_TRUE(accept(filter, pageHeader(1, 0)));
+}
