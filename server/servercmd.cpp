@@ -92,7 +92,15 @@ void ServerCmd::queue(const std::string& cmd)
 void ServerCmd::threadMain()
 {
     while (!checkStop()) {
-        std::shared_ptr<Wrappers::Net> peer(_listener.acceptUntil(_stopping));
+        std::shared_ptr<Wrappers::Net> peer;
+        try {
+            peer.reset(_listener.acceptUntil(_stopping));
+        } catch (const Utils::NetErrorWakeup&) {
+            // The connection is closed; the next controller may find a
+            // descriptor free again.
+            Utils::printErr("ServerCmd: a controller was refused: no descriptor left to serve it\n");
+            continue;
+        }
         if (!peer)
             return;
         _parser = ControlParser();
