@@ -66,6 +66,8 @@ SendSession::Result SendSession::run()
 {
     Result result = loop();
     endProgress();
+    if (_refused > 0)
+        warn(std::to_string(_refused) + " datagrams of the stream could not be sent");
     // Closing the control connection is what ends the receiver's run.
     _udp.reset();
     _control.reset();
@@ -175,12 +177,29 @@ bool SendSession::sendBatch()
     try {
         _udp->sendData(reinterpret_cast<const char*>(_batch.data()), static_cast<int>(_batch.size()));
     } catch (const Utils::NetError&) {
-        warn("cannot send the stream to " + _config.host + ":" + std::to_string(_udpPort));
-        return finish(Result::ConnectionLost);
+        return onRefused();
     }
+    _refusing = false;
     _bytesSent += static_cast<long long>(_batch.size());
     _batch.clear();
     return true;
+}
+
+// A network that refuses a datagram now and then (a firewall rule, a full
+// buffer, a port-unreachable report) loses audio like any lossy network;
+// the stream goes on unless it refuses everything for refusedLimitMs.
+bool SendSession::onRefused()
+{
+    ++_refused;
+    _batch.clear();
+    if (!_refusing)
+        _refusedSince = _now;
+    _refusing = true;
+    if (_now - _refusedSince < std::chrono::milliseconds(_config.refusedLimitMs))
+        return true;
+    warn("cannot send the stream to " + _config.host + ":" + std::to_string(_udpPort) + " (refused for "
+         + secondsText(_config.refusedLimitMs) + " s)");
+    return finish(Result::ConnectionLost);
 }
 
 // Makes sure a page waits in _page; false when none does: at the end of
@@ -196,6 +215,8 @@ bool SendSession::nextPage()
             if (_pass > 0)
                 OggPageReader::setSerial(_page, _page.serial + _pass * serialStep);
             _pageDue = _schedule.due(_page);
+            if (_source.live())
+                _pageDue = 0;
             _havePage = true;
             break;
         case PageSource::Status::Later:
@@ -300,12 +321,20 @@ bool SendSession::readReplies()
     return true;
 }
 
+std::unique_ptr<Wrappers::Net> SendSession::openStream(int port) const
+{
+    if (_config.openStream)
+        return _config.openStream(_config.host, port);
+    auto udp = std::make_unique<Wrappers::Net>();
+    udp->setupSend(_config.host, port, Wrappers::ConnectionType::UDP);
+    return udp;
+}
+
 bool SendSession::onUdpReady(int port)
 {
     if (!_udp || port != _udpPort) {
         try {
-            _udp = std::make_unique<Wrappers::Net>();
-            _udp->setupSend(_config.host, port, Wrappers::ConnectionType::UDP);
+            _udp = openStream(port);
         } catch (const Utils::NetError&) {
             _udp.reset();
             warn("cannot open a UDP socket towards " + _config.host + ":" + std::to_string(port));
