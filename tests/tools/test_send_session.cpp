@@ -152,6 +152,20 @@ TEST(SendSession, ADatagramTheNetworkRefusesIsLostAudioNotTheEnd)
     EXPECT_GT(sent, 0);
 }
 
+TEST(SendSession, AnUnexpectedReplyIsShownEscaped)
+{
+    TempFile file(stream(0.3));
+    FakeReceiver::Options o;
+    o.before = "\x1b[2J ";
+    FakeReceiver receiver(o);
+    FileSource input(file.path());
+    SendSession session(configFor(receiver.tcpPort()), input.pages);
+    testing::internal::CaptureStderr();
+    session.run();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("unexpected reply \"\\x1b[2J\""), std::string::npos) << err;
+}
+
 TEST(SendSession, SendsTheStreamAgainFromItsBeginningAfterEachFailedAttempt)
 {
     TempFile file(stream(1.5));

@@ -83,7 +83,7 @@ SendSession::Result SendSession::loop()
     _nextAlive = _now;
     _nextProgress = _now;
     _start = _now;
-    _control->bufferCmd("startTransmission");
+    _control->bufferCmd(Utils::wordStart);
     while (step()) {}
     return _result;
 }
@@ -132,7 +132,7 @@ double SendSession::elapsed() const
 bool SendSession::sendAlive()
 {
     if (_now >= _nextAlive) {
-        _control->bufferCmd("alive " + std::to_string(++_aliveCounter));
+        _control->bufferCmd(std::string(Utils::wordAlive) + " " + std::to_string(++_aliveCounter));
         _pendingAlive.push_back({_aliveCounter, _now});
         _nextAlive += std::chrono::milliseconds(_config.aliveIntervalMs);
     }
@@ -314,7 +314,9 @@ bool SendSession::readReplies()
             break;
         case Reply::Kind::Malformed:
         case Reply::Kind::Unknown:
-            warn("unexpected reply \"" + reply.text + "\"");
+            // As the receiver shows a controller's unknown words.
+            warn("unexpected reply \"" + Utils::escaped(reply.text.substr(0, Utils::maxWordBytes))
+                 + (reply.text.size() > Utils::maxWordBytes ? "...\"" : "\""));
             break;
         }
     }
@@ -361,7 +363,7 @@ void SendSession::onInitTransmissionFailed()
     ++_failures;
     warn("the receiver could not open the stream (failed attempt " + std::to_string(_failures) + " of "
          + std::to_string(Utils::attemptsPerRun) + ")");
-    _control->bufferCmd("startTransmissionAgain");
+    _control->bufferCmd(Utils::wordStartAgain);
     _state = State::WaitingReady;
     _deadline = Clock::now() + std::chrono::milliseconds(_config.retryTimeoutMs);
 }
