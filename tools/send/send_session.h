@@ -111,7 +111,6 @@ private:
     int _failures = 0;
     long long _bytesSent = 0;
     long long _refused = 0; // datagrams the network would not take
-    bool _refusing = false; // the last datagram was refused
     Clock::time_point _refusedSince;
     Result _result = Result::Finished;
 
@@ -125,6 +124,7 @@ private:
     long _aliveCounter = 0;
     std::deque<PendingAlive> _pendingAlive;
     bool _silenceReported = false;
+    bool _refusing = false; // the last datagram was refused
 
     // Pacing: the next page to send and when it is due.
     PageSource& _source;
