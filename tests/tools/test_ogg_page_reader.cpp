@@ -206,10 +206,9 @@ TEST(OggPageReader, SetSerialKeepsThePageValid)
 TEST(OggRepager, ALinkCutOffByTheNextStillSendsItsLastPage)
 {
     size_t frames = 0;
-    Bytes chain = TestHelpers::cutOff(TestHelpers::encodeOgg(TestHelpers::musicLike(2)), 1.5, 44100, frames);
-    const Bytes second = TestHelpers::encodeOgg(TestHelpers::musicLike(1, 2));
-    chain.insert(chain.end(), second.begin(), second.end());
-    TempFile file(chain);
+    const Bytes first =
+        TestHelpers::cutOff(TestHelpers::encodeOgg(TestHelpers::musicLike(2)), 1.5, 44100, frames);
+    TempFile file(TestHelpers::chainOgg({first, TestHelpers::encodeOgg(TestHelpers::musicLike(1, 2))}));
     InputStream in(file.path());
     OggPageReader reader(in);
     Send::OggRepager pages(reader, 1024);
@@ -217,7 +216,6 @@ TEST(OggRepager, ALinkCutOffByTheNextStillSendsItsLastPage)
     OggPage page;
     while (pages.next(page) == Send::PageSource::Status::Page)
         endOfFirst = page.serial == 1 ? std::max(endOfFirst, page.granule) : endOfFirst;
-    EXPECT_GT(frames, 0u);
     EXPECT_EQ(endOfFirst, static_cast<int64_t>(frames));
 }
 
