@@ -63,7 +63,6 @@ void AudioReceiver::threadMain()
 {
     Utils::printOut("bruker port " + std::to_string(audioPort) + "\n");
     _controller = _serverCmd->controller();
-    _opened = false;
     _report.reset();
     _startAgain = true;
     for (int left = attempts; left >= 1 && mayAttempt(); --left) {
@@ -73,7 +72,7 @@ void AudioReceiver::threadMain()
         // "startTransmissionAgain" always counts.
         _startAgain = false;
         ServerCmd::initTransmissionFailed(_controller);
-        if (left == 1 && !_opened)
+        if (left == 1)
             Utils::printOut("AudioReceiver::threadMain(): client failed to initialize, giving up\n");
     }
     endRun();
@@ -108,7 +107,6 @@ AudioReceiver::Outcome AudioReceiver::attempt()
     } catch (const Utils::AdError&) {
         return Outcome::Failed;
     }
-    _opened = true;
     const Outcome outcome = play();
     _report.add(_dec.report());
     return outcome;

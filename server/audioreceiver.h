@@ -68,7 +68,6 @@ private:
     ServerCmd::Controller _controller; // the run's replies go to it alone
     std::unique_ptr<Wrappers::Net> _net;
     std::unique_ptr<Wrappers::AudioIO> _output;
-    bool _opened = false; // an attempt of this run opened the stream
     RunReport _report;
     std::vector<char> _scratch; // datagrams thrown away
 };

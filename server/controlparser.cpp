@@ -1,5 +1,7 @@
 #include "server/controlparser.h"
 
+#include "utils/protocol.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -73,11 +75,11 @@ void ControlParser::interpretWord(Word word, std::vector<Command>& commands)
     }
     // A cut word is never a command, whatever its kept bytes spell.
     const std::string& text = word.cut ? std::string() : word.text;
-    if (text == "startTransmission") {
+    if (text == Utils::wordStart) {
         commands.push_back({Command::Kind::Start, 0, Word()});
-    } else if (text == "startTransmissionAgain") {
+    } else if (text == Utils::wordStartAgain) {
         commands.push_back({Command::Kind::Again, 0, Word()});
-    } else if (text == "alive") {
+    } else if (text == Utils::wordAlive) {
         _aliveWaiting = true;
     } else {
         commands.push_back({Command::Kind::Unknown, 0, std::move(word)});

@@ -2,6 +2,7 @@
 
 #include "utils/console.h"
 #include "utils/errors.h"
+#include "utils/protocol.h"
 
 #include <algorithm>
 
@@ -34,7 +35,7 @@ ServerCmd::~ServerCmd()
 
 void ServerCmd::sendUdpReady(int port)
 {
-    queue("udpReady " + std::to_string(port));
+    queue(std::string(Utils::wordUdpReady) + " " + std::to_string(port));
 }
 
 ServerCmd::Controller ServerCmd::controller() const
@@ -44,13 +45,13 @@ ServerCmd::Controller ServerCmd::controller() const
 
 void ServerCmd::sendUdpReady(int port, const Controller& to)
 {
-    queue("udpReady " + std::to_string(port), to);
+    queue(std::string(Utils::wordUdpReady) + " " + std::to_string(port), to);
 }
 
 void ServerCmd::initTransmissionFailed(const Controller& to)
 {
     Utils::printOut("ServerCmd::initTransmissionFailed(): initTransmissionFailed\n");
-    queue("initTransmissionFailed", to);
+    queue(Utils::wordInitFailed, to);
 }
 
 void ServerCmd::hearOnly(const Controller& controller, Wrappers::Net& listener)
@@ -72,12 +73,12 @@ void ServerCmd::queue(const std::string& cmd, const Controller& to)
 void ServerCmd::initTransmissionFailed()
 {
     Utils::printOut("ServerCmd::initTransmissionFailed(): initTransmissionFailed\n");
-    queue("initTransmissionFailed");
+    queue(Utils::wordInitFailed);
 }
 
 void ServerCmd::sendReadError()
 {
-    queue("readerror");
+    queue(Utils::wordReadError);
 }
 
 void ServerCmd::queue(const std::string& cmd)
@@ -92,7 +93,15 @@ void ServerCmd::queue(const std::string& cmd)
 void ServerCmd::threadMain()
 {
     while (!checkStop()) {
-        std::shared_ptr<Wrappers::Net> peer(_listener.acceptUntil(_stopping));
+        std::shared_ptr<Wrappers::Net> peer;
+        try {
+            peer.reset(_listener.acceptUntil(_stopping));
+        } catch (const Utils::NetErrorWakeup&) {
+            // The connection is closed; the next controller may find a
+            // descriptor free again.
+            Utils::printErr("ServerCmd: a controller was refused: no descriptor left to serve it\n");
+            continue;
+        }
         if (!peer)
             return;
         _parser = ControlParser();
@@ -181,7 +190,7 @@ void ServerCmd::obey(const std::shared_ptr<Wrappers::Net>& peer)
             _startTransmissionAgainSignal(0);
             break;
         case Command::Kind::Alive:
-            peer->bufferCmd("alive " + std::to_string(command.value));
+            peer->bufferCmd(std::string(Utils::wordAlive) + " " + std::to_string(command.value));
             break;
         case Command::Kind::Unknown:
             Utils::printErr("ServerCmd: Ukjent signal: " + WordSplitter::shown(command.word) + "\n");

@@ -1,5 +1,7 @@
 #include "server/wordsplitter.h"
 
+#include "utils/console.h"
+
 namespace Server {
 
 bool WordSplitter::isSeparator(char c)
@@ -9,21 +11,7 @@ bool WordSplitter::isSeparator(char c)
 
 std::string WordSplitter::shown(const Word& word)
 {
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : word.text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7f) {
-            out += c;
-        } else {
-            out += "\\x";
-            out += hex[byte >> 4];
-            out += hex[byte & 0xf];
-        }
-    }
-    if (word.cut)
-        out += "...";
-    return out;
+    return Utils::escaped(word.text) + (word.cut ? "..." : "");
 }
 
 void WordSplitter::read(const std::string& chunk, std::vector<Word>& words)

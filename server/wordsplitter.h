@@ -1,5 +1,7 @@
 #pragma once
 
+#include "utils/protocol.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -21,7 +23,7 @@ struct Word {
 // reach us cut at arbitrary places.
 class WordSplitter {
 public:
-    static constexpr size_t keptBytes = 64;
+    static constexpr size_t keptBytes = Utils::maxWordBytes;
 
     static bool isSeparator(char c);
     // The word as the console shows it: bytes outside printable ASCII as

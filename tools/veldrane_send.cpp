@@ -12,6 +12,7 @@
 #include "utils/console.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -30,6 +31,7 @@ enum ExitCode {
     exitUnreadable = 7,
     exitNoSoundServer = 8,
     exitNoSource = 9,
+    exitCannotEncode = 10,
 };
 
 // Every page fits one datagram, so that a lost datagram costs only the
@@ -76,10 +78,25 @@ int send(const Send::SendOptions& options, Send::PageSource& source, double tota
     return sessionResult(session.run());
 }
 
+// Whether the input begins with a Vorbis stream's first page: its header,
+// one lacing value, and the identification packet's type and name. Decided
+// from those bytes alone, left in the input, so that FFmpeg, which opens
+// the name again, finds a pipe's stream whole.
+bool startsAsVorbis(Send::InputStream& input)
+{
+    unsigned char head[35] = {};
+    const size_t pageHeader = 27;
+    return input.peek(head, sizeof head) == sizeof head && std::memcmp(head, "OggS", 4) == 0
+           && (head[5] & 2) != 0 && head[pageHeader - 1] == 1 && head[pageHeader + 1] == 1
+           && std::memcmp(head + pageHeader + 2, "vorbis", 6) == 0;
+}
+
 // Whether the input starts as an Ogg Vorbis stream, and its length when it
 // can be read to the end beforehand.
 bool isOggVorbis(Send::InputStream& input, double& seconds)
 {
+    if (!startsAsVorbis(input))
+        return false;
     Send::OggPageReader reader(input);
     Send::OggPage first;
     const bool vorbis = reader.next(first) && !first.truncated && reader.skippedBytes() == 0 && first.bos
@@ -115,13 +132,8 @@ int playFile(const Send::SendOptions& options)
     }
     Send::AudioFileDecoder decoder(options.path);
     // Checked before connecting: the receiver would only wait for a stream.
-    std::vector<float> samples;
-    bool more = true;
-    while (samples.empty() && more)
-        more = decoder.read(samples);
-    if (samples.empty())
+    if (!decoder.holdsAudio())
         throw Send::NotAudioError(options.path + " holds no audio that can be decoded (no sound in it)");
-    decoder.rewind();
     Send::EncodedSource source(decoder, options.quality, datagramBytes);
     return send(options, source, decoder.seconds());
 }
@@ -152,6 +164,12 @@ int play(const Send::SendOptions& options)
     } catch (const Send::NoSourceError& e) {
         fail(e.what());
         return exitNoSource;
+    } catch (const Send::UnreadableError& e) {
+        fail(e.what());
+        return exitUnreadable;
+    } catch (const Send::EncoderError& e) {
+        fail(e.what());
+        return exitCannotEncode;
     } catch (const std::invalid_argument& e) {
         fail(e.what());
         return exitUsage;
@@ -178,7 +196,7 @@ int main(int argc, char** argv)
         return play(options);
     } catch (const std::runtime_error& e) {
         fail(e.what());
-        return exitUnreadable;
+        return exitError;
     } catch (const std::exception&) {
         fail("unexpected error");
         return exitError;

@@ -20,6 +20,23 @@ namespace {
 std::atomic<bool> traceShown{true};
 }
 
+std::string escaped(const std::string& bytes)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xf];
+        }
+    }
+    return out;
+}
+
 std::string systemError(int error)
 {
     return std::generic_category().message(error);

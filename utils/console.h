@@ -15,6 +15,11 @@ void printErr(const std::string& text); // standard error
 void printTrace(const std::string& text);
 void showTrace(bool shown);
 
+// Bytes from the network as a console shows them: every byte that is not
+// printable ASCII as \xNN (two lower-case hex digits), so that an escape
+// sequence in them is seen, not obeyed.
+std::string escaped(const std::string& bytes);
+
 // What the system says of an errno value; unlike strerror, safe on any
 // thread.
 std::string systemError(int error);

@@ -170,7 +170,7 @@ Net* Net::accept(const std::function<bool()>& giveUp)
     std::unique_ptr<NetImplementation> peer(_impl->accept(giveUp));
     if (!peer && giveUp && giveUp())
         return nullptr;
-    return new Net(peer.release());
+    return wrap(std::move(peer));
 }
 
 Net* Net::acceptUntil(const Wakeup& stop)
@@ -180,7 +180,16 @@ Net* Net::acceptUntil(const Wakeup& stop)
     std::unique_ptr<NetImplementation> peer(_impl->acceptUntil(stop));
     if (!peer && stop.raised())
         return nullptr;
-    return new Net(peer.release());
+    return wrap(std::move(peer));
+}
+
+// The Net is made before it takes the peer, so that a Net that cannot be
+// made (no descriptor for its wake-up) leaves the peer here to be closed.
+Net* Net::wrap(std::unique_ptr<NetImplementation> peer)
+{
+    auto net = std::make_unique<Net>();
+    net->_impl = std::move(peer);
+    return net.release();
 }
 
 int Net::receive(void* buf, int size, int count, int timeout)

@@ -81,6 +81,7 @@ private:
     // throws Utils::NetErrorLibrary on failure.
     static void initLibrary();
 
+    static Net* wrap(std::unique_ptr<NetImplementation> peer);
     void takeQueued();
     void noteProgress(int sent);
 

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -283,6 +284,33 @@ TEST(ControlProgram, NoWakeUpDescriptorIsReportedAsSuchNotAsThePortInUse)
         EXPECT_EQ(program.countLines("lytter på port 8888"), 0);
     }
     EXPECT_TRUE(reached);
+}
+
+TEST(ControlProgram, AControllerFindingNoDescriptorLeftIsRefusedAndTheNextServed)
+{
+    ChildProcess program(binary);
+    ASSERT_TRUE(program.waitForStdout("lytter på port 8888", 10s));
+    std::set<int> open;
+    DIR* dir = opendir(("/proc/" + std::to_string(program.pid()) + "/fd").c_str());
+    while (const dirent* entry = dir ? readdir(dir) : nullptr)
+        open.insert(std::atoi(entry->d_name));
+    closedir(dir);
+    int free = 0;
+    while (open.count(free))
+        ++free;
+    // The accepted socket takes the last descriptor, its wake-up finds none.
+    rlimit old{};
+    rlimit tight{static_cast<rlim_t>(free + 1), 0};
+    ASSERT_EQ(prlimit(program.pid(), RLIMIT_NOFILE, nullptr, &old), 0);
+    tight.rlim_max = old.rlim_max;
+    ASSERT_EQ(prlimit(program.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+    TcpClient refused;
+    ASSERT_TRUE(refused.connect(8888, 5s));
+    EXPECT_TRUE(
+        program.waitForStderr("ServerCmd: a controller was refused: no descriptor left to serve it", 5s));
+    ASSERT_EQ(prlimit(program.pid(), RLIMIT_NOFILE, &old, nullptr), 0);
+    TcpClient next;
+    connectServed(program, next);
 }
 
 } // namespace

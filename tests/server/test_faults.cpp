@@ -111,6 +111,20 @@ TEST_F(SoundServerFaults, AFrozenServerCannotHoldTheRunWhenTheControllerLeaves)
     expectNormalRun();
 }
 
+TEST_F(SoundServerFaults, ARunThatPlayedAndThenFailedEveryAttemptSaysItGivesUp)
+{
+    TcpClient controller;
+    startPlaying(controller);
+    server->kill();
+    for (int failed = 1; failed < 5; ++failed) {
+        expectReply(controller, "initTransmissionFailed ");
+        ASSERT_TRUE(controller.send("startTransmissionAgain"));
+    }
+    expectReply(controller, "initTransmissionFailed ");
+    EXPECT_TRUE(
+        veldrane->waitForStdout("AudioReceiver::threadMain(): client failed to initialize, giving up", 5s));
+}
+
 TEST_F(SoundServerFaults, AKilledServerEndsTheAttemptAndARetryPlaysOnItsSuccessor)
 {
     TcpClient controller;

@@ -78,7 +78,7 @@ void FakeReceiver::startAttempt()
     }
     _receiving = true;
     _failed = false;
-    reply("udpReady " + std::to_string(udpPort()));
+    reply(_options.before + "udpReady " + std::to_string(udpPort()));
 }
 
 void FakeReceiver::onWord(const std::string& word, const std::string& arg)

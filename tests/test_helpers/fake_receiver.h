@@ -30,6 +30,7 @@ public:
         bool answerAlive = true;
         long aliveOffset = 0;       // added to the number in "alive" replies
         size_t closeAfterBytes = 0; // closes the control connection once this much arrived
+        std::string before;         // sent ahead of each "udpReady"
     };
 
     struct Attempt {

@@ -1,5 +1,6 @@
 #include "send/input_stream.h"
 #include "send/ogg_page_reader.h"
+#include "send/ogg_repager.h"
 #include "send/pacing_schedule.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/ogg_pages.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -199,6 +201,22 @@ TEST(OggPageReader, SetSerialKeepsThePageValid)
     ASSERT_EQ(linkFrames.size(), 2u);
     EXPECT_EQ(linkFrames[0], linkFrames[1]);
     EXPECT_EQ(linkFrames[0], static_cast<long>(params.rate * params.seconds));
+}
+
+TEST(OggRepager, ALinkCutOffByTheNextStillSendsItsLastPage)
+{
+    size_t frames = 0;
+    const Bytes first =
+        TestHelpers::cutOff(TestHelpers::encodeOgg(TestHelpers::musicLike(2)), 1.5, 44100, frames);
+    TempFile file(TestHelpers::chainOgg({first, TestHelpers::encodeOgg(TestHelpers::musicLike(1, 2))}));
+    InputStream in(file.path());
+    OggPageReader reader(in);
+    Send::OggRepager pages(reader, 1024);
+    int64_t endOfFirst = -1;
+    OggPage page;
+    while (pages.next(page) == Send::PageSource::Status::Page)
+        endOfFirst = page.serial == 1 ? std::max(endOfFirst, page.granule) : endOfFirst;
+    EXPECT_EQ(endOfFirst, static_cast<int64_t>(frames));
 }
 
 TEST(InputStream, ReportsAFileThatCannotBeOpened)

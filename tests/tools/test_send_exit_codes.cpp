@@ -1,5 +1,6 @@
 #include "test_helpers/child_process.h"
 #include "test_helpers/fake_receiver.h"
+#include "test_helpers/media_files.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
@@ -84,6 +85,15 @@ bool anyContains(const std::vector<std::string>& lines, const std::string& text)
     return false;
 }
 
+// The sender's exit status when bash runs `command` (with SENDER in it).
+int viaShell(const std::string& command)
+{
+    ChildProcess child("/bin/bash", {"-c", "SENDER='" + sender + "'; " + command});
+    return child.waitForExit(std::chrono::seconds(60)) && WIFEXITED(child.status())
+               ? WEXITSTATUS(child.status())
+               : -1;
+}
+
 } // namespace
 
 TEST(SendExitCodes, HelpDocumentsEveryOptionAndBadUsageExitsTwo)
@@ -93,7 +103,7 @@ TEST(SendExitCodes, HelpDocumentsEveryOptionAndBadUsageExitsTwo)
     for (const char* option : {"--host", "--port", "--lead", "--loop", "--timeout", "--quiet", "--capture",
                                "--sink", "--quality", "--help"})
         EXPECT_TRUE(anyContains(out, option)) << option;
-    EXPECT_EQ(helpStatuses(out), (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(helpStatuses(out), (std::set<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(pageStatuses(), helpStatuses(out));
 
     std::vector<std::string> err;
@@ -103,6 +113,35 @@ TEST(SendExitCodes, HelpDocumentsEveryOptionAndBadUsageExitsTwo)
     EXPECT_EQ(runSender({"--port", "0", "localhost", "x.ogg"}), 2);
     EXPECT_EQ(runSender({"--lead", "abc", "localhost", "x.ogg"}), 2);
     EXPECT_EQ(runSender({"localhost"}), 2);
+}
+
+TEST(SendExitCodes, AProcessSubstitutionOfAnotherFormatIsDecodedFromItsFirstByte)
+{
+    TestHelpers::MediaFile flac("flac", 1.0);
+    FakeReceiver receiver(FakeReceiver::Options{});
+    EXPECT_EQ(viaShell("$SENDER --port " + std::to_string(receiver.tcpPort()) + " 127.0.0.1 <(cat '"
+                       + flac.path() + "')"),
+              0);
+}
+
+TEST(SendExitCodes, AFileNamedLikeAUrlIsOpenedAsTheFile)
+{
+    TestHelpers::MediaFile wav("wav", 0.5);
+    FakeReceiver receiver(FakeReceiver::Options{});
+    EXPECT_EQ(viaShell("d=$(mktemp -d) && cp '" + wav.path()
+                       + "' \"$d/pipe:0.wav\" && cd \"$d\" && $SENDER --port "
+                       + std::to_string(receiver.tcpPort())
+                       + " 127.0.0.1 pipe:0.wav; r=$?; rm -rf \"$d\"; exit $r"),
+              0);
+}
+
+TEST(SendExitCodes, ADeviceWhoseProcessCannotStartExitsNineNotSeven)
+{
+    // Descriptors 0 to 2, and 3 for the loader: none for the helper's pipes.
+    EXPECT_EQ(
+        viaShell("for fd in $(ls /proc/$$/fd); do [ $fd -gt 2 ] && eval \"exec $fd>&-\"; done 2>/dev/null; "
+                 "prlimit --nofile=4 $SENDER --sink veldrane_send_no_fd 127.0.0.1"),
+        9);
 }
 
 TEST(SendExitCodes, EachInputThatCannotBeSentHasItsMessageAndStatus)

@@ -1,3 +1,4 @@
+#include "send/encoded_source.h"
 #include "send/input_stream.h"
 #include "send/ogg_page_reader.h"
 #include "send/ogg_repager.h"
@@ -7,12 +8,15 @@
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/temp_file.h"
 #include "test_helpers/wait.h"
+#include "wrappers/net.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 using Send::SendSession;
@@ -80,7 +84,63 @@ Bytes prefix(const Bytes& b, size_t n)
     return Bytes(b.begin(), b.begin() + static_cast<long>(std::min(n, b.size())));
 }
 
+// A sound card whose clock runs far ahead of ours: 15 s of audio at once.
+struct FastCard : Send::PcmSource {
+    int left = 1500;
+    bool read(std::vector<float>& s) override
+    {
+        s.assign(left > 0 ? 882 : 0, 0.25f);
+        return left-- > 0;
+    }
+    void rewind() override {}
+    bool live() const override { return true; }
+};
+
 } // namespace
+
+TEST(SendSession, LiveAudioLeavesAsSoonAsItIsRecorded)
+{
+    FastCard card;
+    Send::EncodedSource source(card, 0.3, 1024);
+    auto receiver = std::make_unique<FakeReceiver>(FakeReceiver::Options());
+    SendSession session(configFor(receiver->tcpPort()), source);
+    std::thread sender([&session] { session.run(); });
+    const auto ended = [&] { // the last page received ends the stream
+        const auto a = receiver->attempts();
+        const char tag[] = "OggS";
+        const auto last = a.empty() ? Bytes::const_iterator()
+                                    : std::find_end(a[0].bytes.begin(), a[0].bytes.end(), tag, tag + 4);
+        return !a.empty() && a[0].bytes.end() - last > 5 && (last[5] & 4);
+    };
+    EXPECT_TRUE(TestHelpers::waitFor(ended, std::chrono::seconds(5)));
+    receiver.reset();
+    sender.join();
+}
+
+TEST(SendSession, ADatagramTheNetworkRefusesIsLostAudioNotTheEnd)
+{
+    TempFile file(stream(0.5));
+    FakeReceiver receiver(FakeReceiver::Options{});
+    FileSource input(file.path());
+    SessionConfig c = configFor(receiver.tcpPort());
+    c.openStream = [](const std::string&, int) { return std::make_unique<Wrappers::Net>(); }; // refuses all
+    SendSession session(c, input.pages);
+    EXPECT_EQ(session.run(), SendSession::Result::Finished);
+}
+
+TEST(SendSession, AnUnexpectedReplyIsShownEscaped)
+{
+    TempFile file(stream(0.3));
+    FakeReceiver::Options o;
+    o.before = "\x1b[2J ";
+    FakeReceiver receiver(o);
+    FileSource input(file.path());
+    SendSession session(configFor(receiver.tcpPort()), input.pages);
+    testing::internal::CaptureStderr();
+    session.run();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("unexpected reply \"\\x1b[2J\""), std::string::npos) << err;
+}
 
 TEST(SendSession, SendsTheStreamAgainFromItsBeginningAfterEachFailedAttempt)
 {

@@ -39,9 +39,14 @@ AudioFileDecoder::~AudioFileDecoder()
 void AudioFileDecoder::open()
 {
     try {
-        int r = avformat_open_input(&_format, _path.c_str(), nullptr, nullptr);
+        // A name is a local file, never a URL ("http:", "concat:" ...), and
+        // a playlist in it cannot make FFmpeg fetch what no one named.
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        int r = avformat_open_input(&_format, ("file:" + _path).c_str(), nullptr, &options);
+        av_dict_free(&options);
         if (r == AVERROR(ENOENT) || r == AVERROR(EACCES) || r == AVERROR(EISDIR))
-            throw std::runtime_error("cannot open " + _path + ": " + avText(r));
+            throw UnreadableError("cannot open " + _path + ": " + avText(r));
         if (r < 0)
             throw NotAudioError(_path + " holds no audio that can be decoded (" + avText(r) + ")");
         if (avformat_find_stream_info(_format, nullptr) < 0)
@@ -64,6 +69,9 @@ void AudioFileDecoder::open()
         throw;
     }
     _inputEnded = false;
+    _decoded = false;
+    _handedOut = false;
+    _held.clear();
     _drained = false;
     _converter = std::make_unique<StereoConverter>();
 }
@@ -77,7 +85,25 @@ void AudioFileDecoder::close()
     _converter.reset();
 }
 
+bool AudioFileDecoder::holdsAudio()
+{
+    bool more = true;
+    while (_held.empty() && more)
+        more = decode(_held);
+    return !_held.empty();
+}
+
 bool AudioFileDecoder::read(std::vector<float>& samples)
+{
+    _handedOut = true;
+    if (_held.empty())
+        return decode(samples);
+    samples.swap(_held);
+    _held.clear();
+    return true;
+}
+
+bool AudioFileDecoder::decode(std::vector<float>& samples)
 {
     samples.clear();
     if (_drained)
@@ -85,6 +111,7 @@ bool AudioFileDecoder::read(std::vector<float>& samples)
     for (;;) {
         int r = avcodec_receive_frame(_codec, _frame);
         if (r == 0) {
+            _decoded = true;
             _converter->convert(*_frame, samples);
             av_frame_unref(_frame);
             return true;
@@ -94,6 +121,8 @@ bool AudioFileDecoder::read(std::vector<float>& samples)
             _drained = true;
             return true;
         }
+        if (r != AVERROR(EAGAIN) && _decoded)
+            throw UnreadableError("cannot decode " + _path + " on: " + avText(r));
         if (r != AVERROR(EAGAIN))
             throw NotAudioError("cannot decode " + _path + ": " + avText(r));
         if (!feed())
@@ -110,7 +139,7 @@ bool AudioFileDecoder::feed()
             return false;
         }
         if (r < 0)
-            throw std::runtime_error("cannot read " + _path + ": " + avText(r));
+            throw UnreadableError("cannot read " + _path + ": " + avText(r));
         // A damaged packet is skipped: the decoder picks up at the next one.
         if (_packet->stream_index == _stream)
             r = avcodec_send_packet(_codec, _packet);
@@ -123,6 +152,8 @@ bool AudioFileDecoder::feed()
 
 void AudioFileDecoder::rewind()
 {
+    if (!_handedOut)
+        return;
     close();
     open();
 }

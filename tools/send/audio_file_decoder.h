@@ -20,20 +20,27 @@ namespace Send {
 class AudioFileDecoder : public PcmSource {
 public:
     // Throws NotAudioError when the file holds no audio FFmpeg decodes,
-    // std::runtime_error when it cannot be opened.
+    // UnreadableError when it cannot be opened. The path is a local file,
+    // whatever protocol its name begins with.
     explicit AudioFileDecoder(std::string path);
     ~AudioFileDecoder() override;
 
     bool read(std::vector<float>& samples) override;
+    // Opens the file again, unless nothing was read yet: a pipe cannot be
+    // opened twice.
     void rewind() override;
     bool live() const override { return false; }
 
     // Of the whole file, 0 when the container does not tell.
     double seconds() const;
+    // Decodes up to the first audio, which the next read() hands out;
+    // false when the file has none.
+    bool holdsAudio();
 
 private:
     void open();
     void close();
+    bool decode(std::vector<float>& samples);
     bool feed(); // one packet of the stream to the decoder; false at the end
 
     std::string _path;
@@ -44,6 +51,9 @@ private:
     int _stream = -1;
     bool _inputEnded = false;
     bool _drained = false;
+    bool _decoded = false;    // a frame came out since the file was opened
+    bool _handedOut = false;  // read() gave samples since the file was opened
+    std::vector<float> _held; // decoded by holdsAudio(), not read yet
     std::unique_ptr<StereoConverter> _converter;
 };
 

@@ -22,6 +22,7 @@ public:
     Status next(OggPage& page) override;
     void rewind() override;
     bool rewindsToStart() const override { return !_pcm.live(); }
+    bool live() const override { return _pcm.live(); }
 
 private:
     void start();

@@ -26,6 +26,12 @@ public:
     // Up to size bytes; 0 at the end. Throws std::runtime_error on a read
     // error.
     size_t read(unsigned char* buf, size_t size);
+    // Up to size of the first bytes, left in the input for the next read,
+    // and for whoever opens the same name again: a named pipe gives them
+    // to a copy (tee) rather than to us. Waits until size bytes have come
+    // or the writer has gone; 0 where they cannot be had without taking
+    // them. Before the first read only.
+    size_t peek(unsigned char* buf, size_t size);
     // Back to the first byte; only while rewindable(), else std::logic_error.
     void rewind();
 
@@ -35,6 +41,9 @@ public:
     const std::string& name() const { return _name; }
 
 private:
+    size_t peekPipe(unsigned char* buf, size_t size);
+    size_t readFull(unsigned char* buf, size_t size);
+
     std::string _name;
     int _fd = -1;
     bool _ownsFd = false;

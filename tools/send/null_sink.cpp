@@ -52,11 +52,11 @@ NullSink::NullSink(const std::string& name) : _name(name)
     int lifeline[2];
     int report[2];
     if (pipe2(lifeline, O_CLOEXEC) != 0)
-        throw std::runtime_error("cannot make a pipe");
+        throw NoSourceError("cannot make the output device " + name + ": no pipe to its process");
     if (pipe2(report, O_CLOEXEC) != 0) {
         ::close(lifeline[0]);
         ::close(lifeline[1]);
-        throw std::runtime_error("cannot make a pipe");
+        throw NoSourceError("cannot make the output device " + name + ": no pipe to its process");
     }
     _child = fork();
     if (_child == 0) {
@@ -70,7 +70,7 @@ NullSink::NullSink(const std::string& name) : _name(name)
     if (_child < 0) {
         ::close(report[0]);
         ::close(_lifeline);
-        throw std::runtime_error("cannot start the process that holds the device");
+        throw NoSourceError("cannot start the process that holds the device " + name);
     }
     try {
         readReport(report[0]);
@@ -106,9 +106,7 @@ void NullSink::readReport(int fd)
     const std::string why = text.empty() ? "the process that holds it ended" : text.substr(1);
     if (!text.empty() && text[0] == noServer)
         throw NoSoundServerError(why);
-    if (!text.empty() && text[0] == refused)
-        throw NoSourceError("cannot make the output device " + _name + ": " + why);
-    throw std::runtime_error("cannot make the output device " + _name + ": " + why);
+    throw NoSourceError("cannot make the output device " + _name + ": " + why);
 }
 
 void NullSink::holdDevice(const std::string& name, int lifeline, int report)

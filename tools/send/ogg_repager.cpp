@@ -21,6 +21,9 @@ OggRepager::~OggRepager()
 PageSource::Status OggRepager::next(OggPage& page)
 {
     for (;;) {
+        if (_ending && _ending->pageOut(page))
+            return Status::Page;
+        _ending.reset();
         if (_pager && _pager->pageOut(page)) {
             page.joined = _joined;
             _joined = false;
@@ -44,6 +47,7 @@ void OggRepager::rewind()
 {
     _reader.rewind();
     endLink();
+    _ending.reset();
     _pager.reset();
     _joined = false;
 }
@@ -61,8 +65,11 @@ void OggRepager::startLink(const OggPage& page)
     _granule = -1;
     _whole = true;
     _pending.clear();
+    // A link that ends without an end-of-stream page still sends its last
+    // page, before the new link's first.
     if (_pager)
         _pager->flush();
+    _ending = std::move(_pager);
     _pager = std::make_unique<OggPager>(page.serial, page.sampleRate, page.channels, _maxPageBytes);
 }
 

@@ -26,6 +26,7 @@ public:
     Status next(OggPage& page) override;
     void rewind() override;
     bool rewindsToStart() const override { return _reader.rewindsToStart(); }
+    bool live() const override { return false; }
 
 private:
     struct Packet {
@@ -53,8 +54,9 @@ private:
     int64_t _granule = -1;   // of the last packet passed on; -1: not known
     bool _whole = true;      // no packet of the link was lost or skipped
     std::unique_ptr<OggPager> _pager;
-    std::vector<Packet> _pending; // audio packets of the input page being read
-    bool _joined = false;         // the next page out follows a joined input page
+    std::unique_ptr<OggPager> _ending; // the previous link's last pages, not sent yet
+    std::vector<Packet> _pending;      // audio packets of the input page being read
+    bool _joined = false;              // the next page out follows a joined input page
 };
 
 } // namespace Send

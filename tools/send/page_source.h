@@ -23,6 +23,10 @@ public:
     virtual void rewind() = 0;
     // Whether rewind() gives the same stream again (what --loop needs).
     virtual bool rewindsToStart() const = 0;
+    // Whether a sound card's clock, not ours, paces the pages: they leave
+    // as soon as they are made, since holding them to our clock would
+    // pile up what that card records faster.
+    virtual bool live() const = 0;
 };
 
 } // namespace Send

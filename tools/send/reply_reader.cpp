@@ -1,5 +1,7 @@
 #include "send/reply_reader.h"
 
+#include "utils/protocol.h"
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -51,11 +53,11 @@ bool ReplyReader::next(Reply& reply)
         return false;
     const std::string& word = _words.front();
     reply = Reply();
-    if (word == "udpReady" || word == "alive") {
+    if (word == Utils::wordUdpReady || word == Utils::wordAlive) {
         if (_words.size() < 2)
             return false;
         const std::string& arg = _words[1];
-        bool udp = word == "udpReady";
+        bool udp = word == Utils::wordUdpReady;
         long value = 0;
         if (udp ? parseLong(arg, 1, 65535, value) : parseLong(arg, INT_MIN, INT_MAX, value)) {
             reply.kind = udp ? Reply::Kind::UdpReady : Reply::Kind::Alive;
@@ -72,9 +74,9 @@ bool ReplyReader::next(Reply& reply)
         return true;
     }
     reply.text = word;
-    if (word == "initTransmissionFailed")
+    if (word == Utils::wordInitFailed)
         reply.kind = Reply::Kind::InitTransmissionFailed;
-    else if (word == "readerror")
+    else if (word == Utils::wordReadError)
         reply.kind = Reply::Kind::ReadError;
     else
         reply.kind = Reply::Kind::Unknown;

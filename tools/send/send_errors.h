@@ -5,7 +5,13 @@
 namespace Send {
 
 // Failures that the exit status tells apart; any other std::runtime_error
-// means the input cannot be read.
+// is unexpected.
+
+// The input cannot be opened or read, or breaks off in a decoding error
+// after some of its audio was sent.
+struct UnreadableError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // The input holds no audio that can be decoded.
 struct NotAudioError : std::runtime_error {
@@ -17,8 +23,14 @@ struct NoSoundServerError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The sound server has no such source, or cannot make the output device.
+// The sound server has no such source, or the output device (or the
+// process that holds it) cannot be made.
 struct NoSourceError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The Vorbis encoder refuses its settings.
+struct EncoderError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 

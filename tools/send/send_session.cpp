@@ -66,6 +66,8 @@ SendSession::Result SendSession::run()
 {
     Result result = loop();
     endProgress();
+    if (_refused > 0)
+        warn(std::to_string(_refused) + " datagrams of the stream could not be sent");
     // Closing the control connection is what ends the receiver's run.
     _udp.reset();
     _control.reset();
@@ -81,7 +83,7 @@ SendSession::Result SendSession::loop()
     _nextAlive = _now;
     _nextProgress = _now;
     _start = _now;
-    _control->bufferCmd("startTransmission");
+    _control->bufferCmd(Utils::wordStart);
     while (step()) {}
     return _result;
 }
@@ -130,7 +132,7 @@ double SendSession::elapsed() const
 bool SendSession::sendAlive()
 {
     if (_now >= _nextAlive) {
-        _control->bufferCmd("alive " + std::to_string(++_aliveCounter));
+        _control->bufferCmd(std::string(Utils::wordAlive) + " " + std::to_string(++_aliveCounter));
         _pendingAlive.push_back({_aliveCounter, _now});
         _nextAlive += std::chrono::milliseconds(_config.aliveIntervalMs);
     }
@@ -175,12 +177,29 @@ bool SendSession::sendBatch()
     try {
         _udp->sendData(reinterpret_cast<const char*>(_batch.data()), static_cast<int>(_batch.size()));
     } catch (const Utils::NetError&) {
-        warn("cannot send the stream to " + _config.host + ":" + std::to_string(_udpPort));
-        return finish(Result::ConnectionLost);
+        return onRefused();
     }
+    _refusing = false;
     _bytesSent += static_cast<long long>(_batch.size());
     _batch.clear();
     return true;
+}
+
+// A network that refuses a datagram now and then (a firewall rule, a full
+// buffer, a port-unreachable report) loses audio like any lossy network;
+// the stream goes on unless it refuses everything for refusedLimitMs.
+bool SendSession::onRefused()
+{
+    ++_refused;
+    _batch.clear();
+    if (!_refusing)
+        _refusedSince = _now;
+    _refusing = true;
+    if (_now - _refusedSince < std::chrono::milliseconds(_config.refusedLimitMs))
+        return true;
+    warn("cannot send the stream to " + _config.host + ":" + std::to_string(_udpPort) + " (refused for "
+         + secondsText(_config.refusedLimitMs) + " s)");
+    return finish(Result::ConnectionLost);
 }
 
 // Makes sure a page waits in _page; false when none does: at the end of
@@ -196,6 +215,8 @@ bool SendSession::nextPage()
             if (_pass > 0)
                 OggPageReader::setSerial(_page, _page.serial + _pass * serialStep);
             _pageDue = _schedule.due(_page);
+            if (_source.live())
+                _pageDue = 0;
             _havePage = true;
             break;
         case PageSource::Status::Later:
@@ -293,19 +314,29 @@ bool SendSession::readReplies()
             break;
         case Reply::Kind::Malformed:
         case Reply::Kind::Unknown:
-            warn("unexpected reply \"" + reply.text + "\"");
+            // As the receiver shows a controller's unknown words.
+            warn("unexpected reply \"" + Utils::escaped(reply.text.substr(0, Utils::maxWordBytes))
+                 + (reply.text.size() > Utils::maxWordBytes ? "...\"" : "\""));
             break;
         }
     }
     return true;
 }
 
+std::unique_ptr<Wrappers::Net> SendSession::openStream(int port) const
+{
+    if (_config.openStream)
+        return _config.openStream(_config.host, port);
+    auto udp = std::make_unique<Wrappers::Net>();
+    udp->setupSend(_config.host, port, Wrappers::ConnectionType::UDP);
+    return udp;
+}
+
 bool SendSession::onUdpReady(int port)
 {
     if (!_udp || port != _udpPort) {
         try {
-            _udp = std::make_unique<Wrappers::Net>();
-            _udp->setupSend(_config.host, port, Wrappers::ConnectionType::UDP);
+            _udp = openStream(port);
         } catch (const Utils::NetError&) {
             _udp.reset();
             warn("cannot open a UDP socket towards " + _config.host + ":" + std::to_string(port));
@@ -332,7 +363,7 @@ void SendSession::onInitTransmissionFailed()
     ++_failures;
     warn("the receiver could not open the stream (failed attempt " + std::to_string(_failures) + " of "
          + std::to_string(Utils::attemptsPerRun) + ")");
-    _control->bufferCmd("startTransmissionAgain");
+    _control->bufferCmd(Utils::wordStartAgain);
     _state = State::WaitingReady;
     _deadline = Clock::now() + std::chrono::milliseconds(_config.retryTimeoutMs);
 }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,11 @@ struct SessionConfig {
     int aliveSilenceMs = 5000; // no reply this long is reported
     // Pages are packed whole into datagrams of at most this many bytes.
     size_t datagramBytes = 1024;
+    // Datagrams the network refuses are lost audio; refused this long
+    // without a break, the stream cannot reach the receiver.
+    int refusedLimitMs = 5000;
+    // The stream's datagram socket towards host:port; empty: UDP.
+    std::function<std::unique_ptr<Wrappers::Net>(const std::string& host, int port)> openStream;
 };
 
 // One controller session with a receiver: connects, asks for a transmission,
@@ -80,10 +86,12 @@ private:
     void reportSilence();
     bool sendDuePages();
     bool sendBatch();
+    bool onRefused();
     bool nextPage();
     bool checkDeadlines();
     void showProgressIfDue();
     bool readReplies();
+    std::unique_ptr<Wrappers::Net> openStream(int port) const;
     bool onUdpReady(int port);
     void onInitTransmissionFailed();
     void checkAliveReply(long number);
@@ -102,6 +110,8 @@ private:
     int _attempts = 0;
     int _failures = 0;
     long long _bytesSent = 0;
+    long long _refused = 0; // datagrams the network would not take
+    Clock::time_point _refusedSince;
     Result _result = Result::Finished;
 
     // Protocol and deadlines.
@@ -114,6 +124,7 @@ private:
     long _aliveCounter = 0;
     std::deque<PendingAlive> _pendingAlive;
     bool _silenceReported = false;
+    bool _refusing = false; // the last datagram was refused
 
     // Pacing: the next page to send and when it is due.
     PageSource& _source;

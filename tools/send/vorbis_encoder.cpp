@@ -1,5 +1,7 @@
 #include "send/vorbis_encoder.h"
 
+#include "send/send_errors.h"
+
 #include <vorbis/vorbisenc.h>
 
 #include <stdexcept>
@@ -13,7 +15,7 @@ VorbisEncoder::VorbisEncoder(long rate, int channels, double quality, Sink sink)
     vorbis_info_init(&_info);
     if (vorbis_encode_init_vbr(&_info, channels, rate, static_cast<float>(quality / 10)) != 0) {
         vorbis_info_clear(&_info);
-        throw std::runtime_error("the Vorbis encoder refuses quality " + std::to_string(quality));
+        throw EncoderError("the Vorbis encoder refuses quality " + std::to_string(quality));
     }
     vorbis_comment_init(&_comment);
     vorbis_comment_add_tag(&_comment, "ENCODER", "veldrane-send");
