@@ -75,12 +75,12 @@ private:
     // Holes: what was decoded after one waits until its place is known.
     HoleStage _stage;
     GapLedger _ledger;
-    int64_t _zerosLeft = 0;   // frames of silence to play before the staged ones
-    int64_t _starvedSeen = 0; // the sink's starved frames at the last look
+    int64_t _zerosLeft = 0;        // frames of silence to play before the staged ones
+    int64_t _starvedSeen = 0;      // the sink's starved frames at the last look
     int64_t _serverSilentSeen = 0; // and the server's own silence
     long _serverGapsSeen = 0;
-    int _stageLink = -1;      // the link the hole was in
-    int _stagedLeft = 0;      // staged frames not played yet
+    int _stageLink = -1; // the link the hole was in
+    int _stagedLeft = 0; // staged frames not played yet
 };
 
 } // namespace Audio

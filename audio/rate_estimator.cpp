@@ -168,11 +168,13 @@ bool RateEstimator::consistent(const Fit& whole, bool byStart) const
     const std::size_t half = _count / 2;
     const Fit first = fit(byStart, whole.group, 0, half);
     const Fit second = fit(byStart, whole.group, half, _count);
-    return first.valid && second.valid && std::fabs(first.slope - whole.slope) <= agreeSigmas * first.stderrSlope
+    return first.valid && second.valid
+           && std::fabs(first.slope - whole.slope) <= agreeSigmas * first.stderrSlope
            && std::fabs(second.slope - whole.slope) <= agreeSigmas * second.stderrSlope;
 }
 
-RateEstimator::Fit RateEstimator::fit(bool byStart, std::size_t group, std::size_t begin, std::size_t end) const
+RateEstimator::Fit RateEstimator::fit(bool byStart, std::size_t group, std::size_t begin,
+                                      std::size_t end) const
 {
     std::array<double, maxBuckets> x{}, y{}, r{};
     std::size_t n = 0;

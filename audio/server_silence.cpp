@@ -12,8 +12,8 @@ namespace {
 // The requests of a second or so make a window.
 constexpr int64_t windowFrames = sampleRate;
 // A bound this much lower is a silence; the bound itself is steady to a
-// millisecond or two, and the sound server's steps are 20 to 50 ms.
-constexpr double silenceSeconds = 0.025;
+// millisecond or two, and a wake-up comes tens of milliseconds late at most.
+constexpr double silenceSeconds = 0.040;
 // After a silence a server refills its queue before it plays again, which
 // lengthens the silence for a little while.
 constexpr int settleWindows = 2;
@@ -34,7 +34,8 @@ ServerSilence::Found ServerSilence::asked(Clock::time_point now, int64_t frames)
         _windowLead = static_cast<double>(frames) / sampleRate;
         return {};
     }
-    const double lead = static_cast<double>(frames) / sampleRate - std::chrono::duration<double>(now - _origin).count();
+    const double lead =
+        static_cast<double>(frames) / sampleRate - std::chrono::duration<double>(now - _origin).count();
     _windowLead = std::max(_windowLead, lead);
     if (frames - _windowFrom >= windowFrames) {
         closeWindow();
@@ -49,20 +50,21 @@ ServerSilence::Found ServerSilence::asked(Clock::time_point now, int64_t frames)
     return found;
 }
 
-// The bound is the higher of the last two windows' leads, so that one
-// window of late wake-ups does not count. The first window is the queue
-// filling before the server plays, whose lead says nothing of later ones.
+// The bound is the highest of the last few windows' leads, so that a busy
+// stretch that kept every request of a window late does not count. The
+// first window is the queue filling before the server plays, whose lead
+// says nothing of later ones.
 void ServerSilence::closeWindow()
 {
     if (++_windows == 1)
         return;
-    _recent[0] = _windows == 2 ? _windowLead : _recent[1];
-    _recent[1] = _windowLead;
     if (_windows == 2) {
+        _recent.fill(_windowLead);
         _bound = _windowLead;
         return;
     }
-    const double level = std::max(_recent[0], _recent[1]);
+    _recent[static_cast<std::size_t>(_windows) % _recent.size()] = _windowLead;
+    const double level = *std::max_element(_recent.begin(), _recent.end());
     const double fall = _bound - level;
     if (fall > silenceSeconds) {
         _found += fall;

@@ -28,7 +28,7 @@ public:
     // A new stream: nothing is known of its queue.
     void restart();
     struct Found {
-        int64_t frames = 0; // of silence found now
+        int64_t frames = 0;  // of silence found now
         bool newGap = false; // a silence of its own, not more of the last
     };
     // At the start of a request, before anything holds it: `frames` asked
@@ -40,14 +40,14 @@ private:
 
     Clock::time_point _origin;
     bool _started = false;
-    int64_t _windowFrom = 0;  // frames asked for when the window began
-    double _windowLead = 0;   // highest lead in the window, in seconds
-    std::array<double, 2> _recent{}; // the last windows' highest leads, newest last
-    int _windows = 0;               // windows closed since restart()
-    double _bound = 0;              // the queue's bound on the lead, as known
-    int _settling = 0;              // windows in which a silence found may still grow
-    double _found = 0;              // seconds of silence found, not yet returned
-    bool _newGap = false;           // they begin a silence of their own
+    int64_t _windowFrom = 0;         // frames asked for when the window began
+    double _windowLead = 0;          // highest lead in the window, in seconds
+    std::array<double, 3> _recent{}; // the last windows' highest leads
+    int _windows = 0;                // windows closed since restart()
+    double _bound = 0;               // the queue's bound on the lead, as known
+    int _settling = 0;               // windows in which a silence found may still grow
+    double _found = 0;               // seconds of silence found, not yet returned
+    bool _newGap = false;            // they begin a silence of their own
 };
 
 } // namespace Audio
