@@ -182,8 +182,7 @@ void OggInput::onPage(const unsigned char* page, size_t length)
     _pages.insert(_pages.end(), page, page + length);
     _endReported = false;
     noteNewest(Audio::PageFields::granule(page), Audio::PageFields::serial(page),
-               Audio::PageFields::sequence(page), Audio::PageFields::last(page),
-               std::chrono::steady_clock::now());
+               Audio::PageFields::sequence(page), Audio::PageFields::last(page), _now());
 }
 
 void OggInput::tally()

@@ -68,6 +68,10 @@ public:
     // comes off the socket, on the decoding thread.
     void setArrivalListener(std::function<void(const Newest&)> listener) { _arrived = std::move(listener); }
     bool stopRequested() const override { return _stopRequested && _stopRequested(); }
+    // What stamps each page's arrival: steady_clock's now, unless a test
+    // runs the intake in simulated time.
+    using Now = std::function<std::chrono::steady_clock::time_point()>;
+    void setClock(Now now) { _now = std::move(now); }
 
     // What was repaired or lost since the last reset.
     struct Counts {
@@ -102,6 +106,7 @@ private:
     bool _broken = false; // the transport failed other than by a timeout
     Newest _newest;
     std::function<void(const Newest&)> _arrived;
+    Now _now = [] { return std::chrono::steady_clock::now(); };
     Counts _counts;
 };
 

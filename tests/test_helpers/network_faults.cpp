@@ -1,5 +1,6 @@
 #include "test_helpers/network_faults.h"
 
+#include <deque>
 #include <random>
 #include <utility>
 
@@ -12,11 +13,20 @@ std::vector<Bytes> faultyDatagrams(const Bytes& stream, size_t datagramBytes, co
 
 std::vector<Bytes> applyFaults(const std::vector<Bytes>& datagrams, const NetworkFaults& faults)
 {
+    std::vector<Bytes> out;
+    for (const size_t d : faultyOrder(datagrams.size(), faults))
+        out.push_back(datagrams[d]);
+    return out;
+}
+
+std::vector<size_t> faultyOrder(size_t count, const NetworkFaults& faults)
+{
     std::mt19937 random(faults.seed);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
-    std::vector<Bytes> out;
-    bool swapped = false; // the last one out already changed places
-    for (const Bytes& d : datagrams) {
+    std::vector<size_t> out;
+    std::deque<std::pair<size_t, size_t>> copies; // a datagram, and how many arrive before its copy
+    bool swapped = false;                         // the last one out already changed places
+    for (size_t d = 0; d < count; ++d) {
         if (chance(random) < faults.loss)
             continue;
         out.push_back(d);
@@ -28,7 +38,9 @@ std::vector<Bytes> applyFaults(const std::vector<Bytes>& datagrams, const Networ
             swapped = false;
         }
         if (chance(random) < faults.duplicate)
-            out.push_back(d);
+            copies.emplace_back(d, out.size() + faults.copyLater);
+        for (; !copies.empty() && copies.front().second <= out.size(); copies.pop_front())
+            out.push_back(copies.front().first);
     }
     return out;
 }

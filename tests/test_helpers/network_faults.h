@@ -16,6 +16,7 @@ struct NetworkFaults {
     double duplicate = 0;
     double swap = 0;
     uint32_t seed = 1;
+    size_t copyLater = 0; // with more, a copy arrives this many datagrams later
 };
 
 // The datagrams a receiver gets when stream is cut into datagrams of
@@ -25,5 +26,8 @@ std::vector<Bytes> faultyDatagrams(const Bytes& stream, size_t datagramBytes, co
 
 // The same for datagrams already cut (whole pages, say).
 std::vector<Bytes> applyFaults(const std::vector<Bytes>& datagrams, const NetworkFaults& faults);
+
+// Which of `count` datagrams arrive, in the order they arrive.
+std::vector<size_t> faultyOrder(size_t count, const NetworkFaults& faults);
 
 } // namespace TestHelpers
