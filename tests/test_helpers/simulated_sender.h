@@ -21,12 +21,12 @@ struct SimulatedSender {
     double rate = 1.0; // seconds of the sender's audio per device second
     double lead = 1.0;
     double burstSeconds = 1.0;
-    size_t datagramBytes = 0;     // cut anywhere; 0: a page per datagram, the headers in one
-    double bytesPerSecond = 4000; // little, so that long runs cost little
-    double jitterSeconds = 0.005; // at most, each datagram on its own
-    double stallAt = -1;          // the sender holds everything from then ...
-    double stallSeconds = 0;      // ... for this long, then sends what it held
-    double heldSeconds = 0;       // with more, the network delivers what came every so long, at once
+    size_t datagramBytes = 0;      // cut anywhere; 0: a page per datagram, the headers in one
+    double bytesPerSecond = 16000; // as music at 128 kbit/s
+    double jitterSeconds = 0.005;  // at most, each datagram on its own
+    double stallAt = -1;           // the sender holds everything from then ...
+    double stallSeconds = 0;       // ... for this long, then sends what it held
+    double heldSeconds = 0;        // with more, the network delivers what came every so long, at once
     NetworkFaults faults;
     uint32_t seed = 1;
 
