@@ -10,8 +10,8 @@ namespace Audio {
 namespace {
 
 // Points and seconds a fit needs before its slope may count.
-constexpr std::size_t minPoints = 20;
-constexpr double minSpanSeconds = 60.0;
+constexpr std::size_t minPoints = 10;
+constexpr double minSpanSeconds = 18.0;
 // How far a counted slope may fall back into its standard error before it
 // no longer counts.
 constexpr double leaveSigmas = 2.0;
