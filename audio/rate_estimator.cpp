@@ -12,6 +12,8 @@ namespace {
 // Points and seconds a fit needs before its slope may count.
 constexpr std::size_t minPoints = 10;
 constexpr double minSpanSeconds = 18.0;
+// How many points count as few: see refit().
+constexpr double fewPointsWeight = 8.0;
 // How far a counted slope may fall back into its standard error before it
 // no longer counts.
 constexpr double leaveSigmas = 2.0;
@@ -42,6 +44,23 @@ template <typename Values> double median(Values& v, std::size_t n)
     const auto mid = v.begin() + static_cast<long>(n / 2);
     std::nth_element(v.begin(), mid, v.begin() + static_cast<long>(n));
     return *mid;
+}
+
+// Residuals that follow on from one another (a slow beat between a
+// sender's pacing and a network's bursts, a stretch that came late, a
+// step) hold fewer independent points than there are, and a slope through
+// them is known less well than their scatter says: by this factor, from
+// how alike neighbouring residuals are.
+template <typename Values> double dependence(const Values& r, std::size_t n)
+{
+    constexpr double mostAlike = 0.9;
+    double products = 0, squares = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        squares += r[i] * r[i];
+        products += i + 1 < n ? r[i] * r[i + 1] : 0;
+    }
+    const double alike = squares > 0 ? std::clamp(products / squares, 0.0, mostAlike) : 0;
+    return std::sqrt((1 + alike) / (1 - alike));
 }
 
 } // namespace
@@ -137,12 +156,17 @@ void RateEstimator::refit()
     const double magnitude = std::fabs(f.slope);
     if (_count < minPoints || span < minSpanSeconds || !consistent(f, useStart))
         return;
+    // A scatter measured from few points may itself be short by half, and
+    // a slope is tried every couple of seconds for minutes: it must stand
+    // out further while its points are few.
+    // The standard error told is widened so, for the ratio of two clocks too.
+    const double uncertainty = (1.0 + fewPointsWeight / static_cast<double>(f.points)) * f.stderrSlope;
     if (!_established)
-        _established = magnitude > enterSigmas * f.stderrSlope && magnitude >= minSlope;
+        _established = magnitude > enterSigmas * uncertainty && magnitude >= minSlope;
     else
-        _established = magnitude > leaveSigmas * f.stderrSlope && magnitude >= minSlope / 2;
+        _established = magnitude > leaveSigmas * uncertainty && magnitude >= minSlope / 2;
     _slope = f.slope;
-    _uncertainty = f.stderrSlope;
+    _uncertainty = uncertainty;
 }
 
 // Where pages come in bursts, the earliest of a couple of seconds still
@@ -213,7 +237,7 @@ RateEstimator::Fit RateEstimator::fit(bool byStart, std::size_t group, std::size
         f.scatter =
             std::max({1.4826 * median(d, n), std::sqrt(squares / static_cast<double>(n)), minScatter});
         f.slope = line.slope;
-        f.stderrSlope = line.sxx > 0 ? f.scatter / std::sqrt(line.sxx) : 1.0;
+        f.stderrSlope = line.sxx > 0 ? dependence(r, n) * f.scatter / std::sqrt(line.sxx) : 1.0;
         f.valid = line.sxx > 0;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < n; ++i) {

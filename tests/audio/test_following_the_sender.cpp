@@ -146,30 +146,33 @@ SimulatedSender sender(uint32_t seed, double rate = 1.0)
 TEST(FollowingTheSender, OnTheDevicesClockThePaceIsExactlyOneWhateverTheSenderTheNetworkAndTheDevice)
 {
     // Still open: a network that holds datagrams for a second, with
-    // datagrams of several seconds of audio, is taken for another clock;
-    // and seven seeds more whose early points lie off the line by five of
-    // their standard errors. Listed, so that none is added unseen.
+    // datagrams of a second of audio or more, beats with them into a slow
+    // sawtooth of arrivals that for half a minute is a line; it is taken
+    // for another clock.
     std::string left;
     for (uint32_t seed = 0; seed < 400; ++seed) {
         const SimulatedSender s = sender(seed);
         if (!(s.heldSeconds > 0 && s.datagramBytes >= 4096) && !follow(s).alwaysOne)
             left += " " + std::to_string(seed);
     }
-    EXPECT_EQ(left, " 3 9 212 226 236 315 359") << "seeds that left speed 1";
+    EXPECT_EQ(left, "") << "seeds that left speed 1";
 }
 
 TEST(FollowingTheSender, ASenderOnAnotherClockIsFollowedAndWhatWaitsStaysWhereItWas)
 {
-    const double rates[] = {0.999, 1.001, 0.996, 1.004};
+    const double rates[] = {0.9999, 1.0001, 0.999, 1.001, 0.996, 1.004};
     for (uint32_t seed = 0; seed < 240; ++seed) {
-        const double rate = rates[(seed + seed / networks) % 4]; // every rate on every network
+        const double rate = rates[(seed + seed / networks) % 6]; // every rate on every network
         // Clumps of a second or more (large datagrams, a network that
-        // holds them) tell a clock apart more slowly than ten minutes allow.
+        // holds them) tell a clock apart more slowly than ten minutes allow,
+        // and a sender in bursts of a second one 0.01 % off.
         SimulatedSender s = sender(seed, rate);
         s.datagramBytes = seed % 2 ? 1024 : 0;
         s.heldSeconds = 0;
+        if (s.pacing == SimulatedSender::Pacing::Bursts && std::fabs(rate - 1) < 0.0005)
+            continue;
         const Followed f = follow(s);
-        EXPECT_NEAR(f.settledSpeed, rate, 50e-6) << "rate " << rate << ", seed " << seed;
+        EXPECT_NEAR(f.settledSpeed, rate, 40e-6) << "rate " << rate << ", seed " << seed;
         EXPECT_LT(std::fabs(f.drift), 0.030) << "rate " << rate << ", seed " << seed;
         EXPECT_EQ(f.toldOutOfRange, 0);
     }
