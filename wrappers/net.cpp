@@ -107,7 +107,11 @@ void Net::sendCommands()
         return;
     if (!_impl)
         throw Utils::NetErrorSend();
-    const int sent = _impl->sendSome(_sending.data(), static_cast<int>(_sending.size()));
+    // A transport that cannot tell how much it takes without waiting sends
+    // it all.
+    SDLTCP* tcp = stream();
+    const int length = static_cast<int>(_sending.size());
+    const int sent = tcp ? tcp->sendSome(_sending.data(), length) : _impl->sendData(_sending.data(), length);
     noteProgress(sent);
 }
 
@@ -158,7 +162,9 @@ std::string Net::recvCmdOrWake(int timeout, const Wakeup& stop)
 {
     if (!_impl)
         throw Utils::NetErrorFault();
-    if (!_impl->waitForBytes(timeout, {&_queued, &stop}))
+    // A transport that cannot wait on wake-ups lets its receive wait.
+    SDLTCP* tcp = stream();
+    if (tcp && !tcp->waitForBytes(timeout, {&_queued, &stop}))
         return {};
     return recvCmd(0);
 }
@@ -177,7 +183,9 @@ Net* Net::acceptUntil(const Wakeup& stop)
 {
     if (!_impl)
         return nullptr;
-    std::unique_ptr<NetImplementation> peer(_impl->acceptUntil(stop));
+    SDLTCP* tcp = stream();
+    std::unique_ptr<NetImplementation> peer(tcp ? tcp->acceptUntil(stop)
+                                                : _impl->accept([&stop] { return stop.raised(); }));
     if (!peer && stop.raised())
         return nullptr;
     return wrap(std::move(peer));
@@ -199,39 +207,45 @@ int Net::receive(void* buf, int size, int count, int timeout)
     return _impl->receive(buf, size, count, timeout);
 }
 
+SDLTCP* Net::stream() const
+{
+    return dynamic_cast<SDLTCP*>(_impl.get());
+}
+
+SDLUDP* Net::datagrams() const
+{
+    return dynamic_cast<SDLUDP*>(_impl.get());
+}
+
 void Net::hearOnly(uint32_t host)
 {
-    if (_impl)
-        _impl->hearOnly(host);
+    if (SDLUDP* udp = datagrams())
+        udp->hearOnly(host);
 }
 
 void Net::hearNoOne()
 {
-    if (_impl)
-        _impl->hearNoOne();
+    if (SDLUDP* udp = datagrams())
+        udp->hearNoOne();
 }
 
 void Net::hearNextSender()
 {
-    if (_impl)
-        _impl->hearNextSender();
+    if (SDLUDP* udp = datagrams())
+        udp->hearNextSender();
 }
 
 const SenderDrops& Net::drops() const
 {
     static const SenderDrops none;
-    return _impl ? _impl->drops() : none;
+    const SDLUDP* udp = datagrams();
+    return udp ? udp->drops() : none;
 }
 
 uint32_t Net::peerHost() const
 {
-    return _impl ? _impl->peerHost() : 0;
-}
-
-const SenderDrops& NetImplementation::drops() const
-{
-    static const SenderDrops none;
-    return none;
+    const SDLTCP* tcp = stream();
+    return tcp ? tcp->peerHost() : 0;
 }
 
 int Net::sendData(const char* data, int len)

@@ -2,10 +2,12 @@
 
 #include "wrappers/net_implementation.h"
 #include "wrappers/sdl_mutex.h"
+#include "wrappers/sender_drops.h"
 #include "wrappers/wakeup.h"
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -14,6 +16,9 @@
 namespace Wrappers {
 
 enum class ConnectionType { UDP = 0, TCP = 1 };
+
+class SDLTCP;
+class SDLUDP;
 
 // The one network object the rest of the program handles: a transport and,
 // for the control channel, a queue of outgoing commands that any thread
@@ -82,6 +87,10 @@ private:
     static void initLibrary();
 
     static Net* wrap(std::unique_ptr<NetImplementation> peer);
+    // The transport as the one that has the operation asked for, or null:
+    // a transport of the other kind (or a test's) does without it.
+    SDLTCP* stream() const;
+    SDLUDP* datagrams() const;
     void takeQueued();
     void noteProgress(int sent);
 

@@ -84,7 +84,7 @@ void SDLTCP::setupSend(std::string host, int port)
     open(host.c_str(), port);
 }
 
-NetImplementation* SDLTCP::accept(const std::function<bool()>& giveUp)
+SDLTCP* SDLTCP::accept(const std::function<bool()>& giveUp)
 {
     const Timer timer;
     return acceptEverySecond(giveUp, [&] {
@@ -103,13 +103,12 @@ NetImplementation* SDLTCP::accept(const std::function<bool()>& giveUp)
     });
 }
 
-NetImplementation* SDLTCP::acceptUntil(const Wakeup& stop)
+SDLTCP* SDLTCP::acceptUntil(const Wakeup& stop)
 {
     return acceptEverySecond([&stop] { return stop.raised(); }, [&stop] { return stop.wait(1000); });
 }
 
-NetImplementation* SDLTCP::acceptEverySecond(const std::function<bool()>& giveUp,
-                                             const std::function<bool()>& pause)
+SDLTCP* SDLTCP::acceptEverySecond(const std::function<bool()>& giveUp, const std::function<bool()>& pause)
 {
     if (!_sock)
         return nullptr;

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "wrappers/net_implementation.h"
+#include "wrappers/wakeup.h"
 
 #include <SDL_net.h>
 
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 namespace Wrappers {
@@ -21,29 +24,34 @@ public:
     void setupListen(int port) override;
     void setupSend(std::string host, int port) override;
     int sendData(const char* data, int len) override;
-    int sendSome(const char* data, int len) override;
     int receive(void* buf, int size, int count, int timeout) override;
     // Polls once a second; returns null as soon as giveUp says so. The
     // peer's connection is probed while idle, so that a peer whose host
     // has vanished fails its reads within about 30 s.
-    NetImplementation* accept(const std::function<bool()>& giveUp) override;
-    // Sleeps on stop between the attempts: no wake-up but the attempts.
-    NetImplementation* acceptUntil(const Wakeup& stop) override;
+    SDLTCP* accept(const std::function<bool()>& giveUp) override;
+    // The same, giving up once stop is raised; sleeps on stop between the
+    // attempts: no wake-up but the attempts.
+    SDLTCP* acceptUntil(const Wakeup& stop);
 
+    // Hands over as much of data as the socket takes without waiting and
+    // returns how much that was (0 when it takes nothing now); failures
+    // throw Utils::NetErrorSend. Without the descriptor it sends it all.
+    int sendSome(const char* data, int len);
     // Waits at most timeout ms for the socket to become readable.
     void sel(int timeout);
-    // Sleeps on the socket and the wake-ups together. Throws
-    // Utils::NetErrorSelect when the wait failed.
-    bool waitForBytes(int timeout, std::initializer_list<const Wakeup*> wakeups) override;
+    // Waits at most timeout ms (-1: no limit) until there are bytes to
+    // receive or one of `wakeups` is raised; returns whether there are
+    // bytes. Throws Utils::NetErrorSelect when the wait failed.
+    bool waitForBytes(int timeout, std::initializer_list<const Wakeup*> wakeups);
 
-    uint32_t peerHost() const override;
+    // The IPv4 address of the connected peer, network byte order; 0 unknown.
+    uint32_t peerHost() const;
 
 private:
     void open(const char* host, int port);
     // One attempt a second, unless giveUp says so before it; pause() takes
     // the second after each attempt and says whether to give up.
-    NetImplementation* acceptEverySecond(const std::function<bool()>& giveUp,
-                                         const std::function<bool()>& pause);
+    SDLTCP* acceptEverySecond(const std::function<bool()>& giveUp, const std::function<bool()>& pause);
     void attach();
     int findDescriptor() const;
     void keepAlive() const;

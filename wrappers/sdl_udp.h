@@ -1,9 +1,11 @@
 #pragma once
 
 #include "wrappers/net_implementation.h"
+#include "wrappers/sender_drops.h"
 
 #include <SDL_net.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -33,11 +35,12 @@ public:
     // A listener hears anyone until told otherwise. After hearOnly it hears
     // only datagrams from host and, from the first one it accepts on, only
     // from that one's port; after hearNoOne nothing at all.
-    void hearOnly(uint32_t host) override;
-    void hearNoOne() override;
+    void hearOnly(uint32_t host);
+    void hearNoOne();
     // The next datagram from the heard host may come from a new port.
-    void hearNextSender() override;
-    const SenderDrops& drops() const override { return _drops; }
+    void hearNextSender();
+    // What a listener did not hear, by sender.
+    const SenderDrops& drops() const { return _drops; }
 
 private:
     void nextDatagram(int timeout);

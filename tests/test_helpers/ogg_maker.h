@@ -14,8 +14,8 @@ struct OggParams {
     int channels = 2;  // 1 to 8
     long rate = 44100; // Hz
     double seconds = 1.0;
-    float quality = 0.4f; // libvorbisenc VBR quality, -0.1 .. 1.0
-    int serial = 1;       // Ogg logical stream serial number
+    float quality = 4; // 0 to 10, as the sender's --quality
+    int serial = 1;    // Ogg logical stream serial number
     // Channel k at 440 + 220 k Hz: left 440, right 660. With sweep, all rise
     // slowly over the stream, so that no two stretches look alike and a
     // recording aligns with the reference at one offset only.

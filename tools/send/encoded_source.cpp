@@ -18,8 +18,9 @@ void EncodedSource::start()
     _pager = std::make_unique<OggPager>(_serial, PcmSource::rate, PcmSource::channels, _maxPageBytes);
     _packets = 0;
     _finished = false;
-    _encoder = std::make_unique<VorbisEncoder>(PcmSource::rate, PcmSource::channels, _quality,
-                                               [this](const VorbisEncoder::Packet& p) { onPacket(p); });
+    _encoder =
+        std::make_unique<VorbisEncoder>(PcmSource::rate, PcmSource::channels, _quality, "veldrane-send",
+                                        [this](const VorbisEncoder::Packet& p) { onPacket(p); });
 }
 
 void EncodedSource::onPacket(const VorbisEncoder::Packet& packet)

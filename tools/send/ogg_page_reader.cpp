@@ -1,5 +1,7 @@
 #include "send/ogg_page_reader.h"
 
+#include "audio/page_fields.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,8 +9,10 @@ namespace Send {
 
 namespace {
 
+using Audio::PageFields;
+
 const size_t readChunk = 4096;
-const size_t pageHeaderSize = 27;
+const size_t serialAt = 14; // where a page header keeps its serial number
 const size_t vorbisIdSize = 30;
 // A link's header pages are a few kilobytes; comments with pictures can
 // make them larger, but not without bound.
@@ -23,11 +27,12 @@ uint32_t le32(const unsigned char* p)
 // a BOS page's body, or leaves them 0.
 void readVorbisId(const ogg_page& og, OggPage& page)
 {
-    size_t segments = og.header[26];
+    const unsigned char* lacing = og.header + PageFields::fixedLength;
+    const size_t segments = PageFields::headerLength(og.header) - PageFields::fixedLength;
     size_t firstPacket = 0;
     for (size_t i = 0; i < segments; ++i) {
-        firstPacket += og.header[pageHeaderSize + i];
-        if (og.header[pageHeaderSize + i] < 255)
+        firstPacket += lacing[i];
+        if (lacing[i] < 255)
             break;
     }
     const unsigned char* p = og.body;
@@ -96,10 +101,10 @@ bool OggPageReader::readPage(OggPage& page)
             page = OggPage();
             page.bytes.assign(og.header, og.header + og.header_len);
             page.bytes.insert(page.bytes.end(), og.body, og.body + og.body_len);
-            page.granule = ogg_page_granulepos(&og);
-            page.serial = static_cast<uint32_t>(ogg_page_serialno(&og));
-            page.bos = ogg_page_bos(&og) != 0;
-            page.eos = ogg_page_eos(&og) != 0;
+            page.granule = PageFields::granule(og.header);
+            page.serial = PageFields::serial(og.header);
+            page.bos = PageFields::first(og.header);
+            page.eos = PageFields::last(og.header);
             if (page.bos)
                 readVorbisId(og, page);
             return true;
@@ -124,10 +129,10 @@ bool OggPageReader::readPage(OggPage& page)
             page = OggPage();
             page.bytes.assign(p, p + left);
             page.truncated = true;
-            if (static_cast<size_t>(left) >= pageHeaderSize) {
-                page.serial = le32(p + 14);
-                page.bos = (p[5] & 0x02) != 0;
-                page.eos = (p[5] & 0x04) != 0;
+            if (static_cast<size_t>(left) >= PageFields::fixedLength) {
+                page.serial = PageFields::serial(p);
+                page.bos = PageFields::first(p);
+                page.eos = PageFields::last(p);
             }
             ogg_sync_reset(&_sync);
             return true;
@@ -158,14 +163,14 @@ void OggPageReader::rewind()
 
 void OggPageReader::setSerial(OggPage& page, uint32_t serial)
 {
-    if (page.truncated || page.bytes.size() < pageHeaderSize)
+    if (page.truncated || page.bytes.size() < PageFields::fixedLength)
         return;
     unsigned char* p = page.bytes.data();
-    for (int i = 0; i < 4; ++i)
-        p[14 + i] = static_cast<unsigned char>(serial >> (8 * i));
+    for (size_t i = 0; i < 4; ++i)
+        p[serialAt + i] = static_cast<unsigned char>(serial >> (8 * i));
     ogg_page og;
     og.header = p;
-    og.header_len = static_cast<long>(pageHeaderSize + p[26]);
+    og.header_len = static_cast<long>(PageFields::headerLength(p));
     og.body = p + og.header_len;
     og.body_len = static_cast<long>(page.bytes.size()) - og.header_len;
     ogg_page_checksum_set(&og);

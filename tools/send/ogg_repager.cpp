@@ -1,12 +1,8 @@
 #include "send/ogg_repager.h"
 
+#include "audio/page_fields.h"
+
 namespace Send {
-
-namespace {
-
-const size_t pageHeaderSize = 27;
-
-} // namespace
 
 OggRepager::OggRepager(OggPageReader& reader, size_t maxPageBytes)
     : _reader(reader), _maxPageBytes(maxPageBytes)
@@ -100,7 +96,7 @@ void OggRepager::take(OggPage& page)
     }
     ogg_page og;
     og.header = page.bytes.data();
-    og.header_len = static_cast<long>(pageHeaderSize + page.bytes[26]);
+    og.header_len = static_cast<long>(Audio::PageFields::headerLength(page.bytes.data()));
     og.body = og.header + og.header_len;
     og.body_len = static_cast<long>(page.bytes.size()) - og.header_len;
     if (ogg_stream_pagein(&_in, &og) != 0)

@@ -9,16 +9,18 @@
 
 namespace Send {
 
-VorbisEncoder::VorbisEncoder(long rate, int channels, double quality, Sink sink)
+VorbisEncoder::VorbisEncoder(long rate, int channels, double quality, const char* encoder, Sink sink)
     : _channels(channels), _sink(std::move(sink))
 {
     vorbis_info_init(&_info);
-    if (vorbis_encode_init_vbr(&_info, channels, rate, static_cast<float>(quality / 10)) != 0) {
+    if (channels < 1
+        || vorbis_encode_init_vbr(&_info, channels, rate, static_cast<float>(quality / 10)) != 0) {
         vorbis_info_clear(&_info);
         throw EncoderError("the Vorbis encoder refuses quality " + std::to_string(quality));
     }
     vorbis_comment_init(&_comment);
-    vorbis_comment_add_tag(&_comment, "ENCODER", "veldrane-send");
+    if (encoder)
+        vorbis_comment_add_tag(&_comment, "ENCODER", encoder);
     vorbis_analysis_init(&_dsp, &_info);
     vorbis_block_init(&_dsp, &_block);
 

@@ -8,25 +8,28 @@
 
 namespace Send {
 
-// libvorbisenc's encoder for one logical stream of float stereo: the three
-// header packets at once, then audio packets as blocks fill.
+// libvorbisenc's encoder for one logical stream of float audio: the three
+// header packets at once, then audio packets as blocks fill. The one
+// wrapper of the library: the sender and the demo tune both encode here.
 class VorbisEncoder {
 public:
     struct Packet {
-        const unsigned char* data;
+        unsigned char* data; // the library's, as libogg takes it: not to be written
         size_t size;
         int64_t granule;
         bool eos;
     };
     using Sink = std::function<void(const Packet&)>;
 
-    // quality: 0 to 10, as oggenc's. Throws std::runtime_error when the
-    // library refuses it. The header packets go to sink at once.
-    VorbisEncoder(long rate, int channels, double quality, Sink sink);
+    // quality: 0 to 10, as oggenc's. encoder: the ENCODER comment, none
+    // when null. Throws EncoderError when the library refuses the
+    // settings. The header packets go to sink at once.
+    VorbisEncoder(long rate, int channels, double quality, const char* encoder, Sink sink);
     ~VorbisEncoder();
     VorbisEncoder(const VorbisEncoder&) = delete;
     VorbisEncoder& operator=(const VorbisEncoder&) = delete;
 
+    // Frames of all channels, interleaved.
     void write(const std::vector<float>& interleaved);
     // Ends the stream: the last packets, the last one marked end of stream.
     void finish();

@@ -69,7 +69,7 @@ std::vector<unsigned char> makeTune()
         right[k] = 0.8f * bass[k] + 0.75f * lead[k] + 0.1f * delayed;
     }
 
-    Tools::OggEncoder encoder(2, rate, 0.5f, 0x5eed);
+    Tools::OggEncoder encoder(2, rate, 5, 0x5eed);
     const float* channels[] = {left.data(), right.data()};
     encoder.write(channels, frames);
     return encoder.finish();

@@ -1,77 +1,74 @@
 #include "tune/ogg_encoder.h"
 
-#include "tune/encoder_state.h"
-
-#include <stdexcept>
+#include <algorithm>
 
 namespace Tools {
 
-OggEncoder::OggEncoder(int channels, long rate, float quality, int serial)
-    : _channels(channels), _state(std::make_unique<EncoderState>())
-{
-    EncoderState& s = *_state;
-    vorbis_info_init(&s.info);
-    if (channels < 1 || vorbis_encode_init_vbr(&s.info, channels, rate, quality) != 0) {
-        vorbis_info_clear(&s.info);
-        throw std::runtime_error("OggEncoder: the encoder refuses these parameters");
-    }
-    vorbis_comment_init(&s.comment);
-    vorbis_analysis_init(&s.dsp, &s.info);
-    vorbis_block_init(&s.dsp, &s.block);
-    ogg_stream_init(&s.stream, serial);
+namespace {
 
-    ogg_packet header, comment, codebooks;
-    vorbis_analysis_headerout(&s.dsp, &s.comment, &header, &comment, &codebooks);
-    ogg_stream_packetin(&s.stream, &header);
-    ogg_stream_packetin(&s.stream, &comment);
-    ogg_stream_packetin(&s.stream, &codebooks);
+// Frames handed to the encoder at a time, so that a long stream is not
+// copied whole into one buffer.
+constexpr long chunkFrames = 4096;
+
+} // namespace
+
+OggEncoder::OggEncoder(int channels, long rate, double quality, int serial) : _channels(channels)
+{
+    ogg_stream_init(&_stream, serial);
+    try {
+        _encoder = std::make_unique<Send::VorbisEncoder>(
+            rate, channels, quality, nullptr, [this](const Send::VorbisEncoder::Packet& p) { onPacket(p); });
+    } catch (...) {
+        ogg_stream_clear(&_stream);
+        throw;
+    }
     // Audio starts on a page of its own, as decoders expect.
-    drain(true);
+    pageOut(true);
 }
 
 OggEncoder::~OggEncoder()
 {
-    EncoderState& s = *_state;
-    ogg_stream_clear(&s.stream);
-    vorbis_block_clear(&s.block);
-    vorbis_dsp_clear(&s.dsp);
-    vorbis_comment_clear(&s.comment);
-    vorbis_info_clear(&s.info);
+    _encoder.reset();
+    ogg_stream_clear(&_stream);
 }
 
 void OggEncoder::write(const float* const* channels, long frames)
 {
-    EncoderState& s = *_state;
+    const auto count = static_cast<size_t>(_channels);
+    std::vector<float> interleaved;
     for (long done = 0; done < frames;) {
-        const int n = static_cast<int>(std::min(frames - done, 4096L));
-        float** buffer = vorbis_analysis_buffer(&s.dsp, n);
-        for (int ch = 0; ch < _channels; ++ch)
-            std::copy(channels[ch] + done, channels[ch] + done + n, buffer[ch]);
-        vorbis_analysis_wrote(&s.dsp, n);
+        const long n = std::min(frames - done, chunkFrames);
+        interleaved.resize(static_cast<size_t>(n) * count);
+        for (size_t i = 0; i < static_cast<size_t>(n); ++i)
+            for (size_t ch = 0; ch < count; ++ch)
+                interleaved[i * count + ch] = channels[ch][static_cast<size_t>(done) + i];
+        _encoder->write(interleaved);
         done += n;
-        drain(false);
+        pageOut(false);
     }
 }
 
 std::vector<unsigned char> OggEncoder::finish()
 {
-    vorbis_analysis_wrote(&_state->dsp, 0);
-    drain(true);
+    _encoder->finish();
+    pageOut(true);
     return std::move(_bytes);
 }
 
-void OggEncoder::drain(bool flush)
+void OggEncoder::onPacket(const Send::VorbisEncoder::Packet& packet)
 {
-    EncoderState& s = *_state;
-    ogg_packet packet;
+    ogg_packet op{};
+    op.packet = packet.data;
+    op.bytes = static_cast<long>(packet.size);
+    op.granulepos = packet.granule;
+    op.e_o_s = packet.eos ? 1 : 0;
+    ogg_stream_packetin(&_stream, &op);
+}
+
+void OggEncoder::pageOut(bool flush)
+{
     ogg_page page;
-    while (vorbis_analysis_blockout(&s.dsp, &s.block) == 1) {
-        vorbis_analysis(&s.block, nullptr);
-        vorbis_bitrate_addblock(&s.block);
-        while (vorbis_bitrate_flushpacket(&s.dsp, &packet) == 1)
-            ogg_stream_packetin(&s.stream, &packet);
-    }
-    while (flush ? ogg_stream_flush(&s.stream, &page) : ogg_stream_pageout(&s.stream, &page)) {
+    while (flush ? ogg_stream_flush(&_stream, &page) : ogg_stream_pageout(&_stream, &page)) {
         _bytes.insert(_bytes.end(), page.header, page.header + page.header_len);
         _bytes.insert(_bytes.end(), page.body, page.body + page.body_len);
     }

@@ -1,20 +1,22 @@
 #pragma once
 
+#include "send/vorbis_encoder.h"
+
+#include <ogg/ogg.h>
+
 #include <memory>
 #include <vector>
 
 namespace Tools {
-
-struct EncoderState;
 
 // Encodes float audio into one Ogg Vorbis logical stream in memory: the
 // header pages first, audio pages as the encoder fills them, and the
 // end-of-stream page at finish().
 class OggEncoder {
 public:
-    // quality: libvorbisenc's VBR quality, -0.1 to 1.0. Throws
-    // std::runtime_error when the encoder refuses the parameters.
-    OggEncoder(int channels, long rate, float quality, int serial);
+    // quality: 0 to 10, as the sender's (Send::VorbisEncoder). Throws
+    // Send::EncoderError when the encoder refuses the parameters.
+    OggEncoder(int channels, long rate, double quality, int serial);
     ~OggEncoder();
     OggEncoder(const OggEncoder&) = delete;
     OggEncoder& operator=(const OggEncoder&) = delete;
@@ -27,10 +29,12 @@ public:
     int channels() const { return _channels; }
 
 private:
-    void drain(bool flush);
+    void onPacket(const Send::VorbisEncoder::Packet& packet);
+    void pageOut(bool flush);
 
     int _channels;
-    std::unique_ptr<EncoderState> _state;
+    ogg_stream_state _stream{};
+    std::unique_ptr<Send::VorbisEncoder> _encoder;
     std::vector<unsigned char> _bytes;
 };
 
