@@ -67,6 +67,7 @@ protected:
         recorder.stop();
         controller.close();
         EXPECT_TRUE(veldrane->waitForStderr("AudioReceiver: played", 5s));
+        heard(recorder.samples(), true);
         return recorder.samples();
     }
 

@@ -1,5 +1,6 @@
 // locks: ports sink
 #include "test_helpers/child_process.h"
+#include "test_helpers/flood.h"
 #include "test_helpers/loopback.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/played_whole.h"
@@ -165,5 +166,65 @@ TEST_F(ReceiverProgram, AStallIsSilenceAndEveryFramePlaysOnceInOrder)
     // The device played silence while nothing came, never an old buffer,
     // and the frames decoded before the stall were not thrown away.
     TestHelpers::expectPlayedInOrder(recorder.samples(), reference);
+    heard(recorder.samples());
     EXPECT_EQ(veldrane->countLines("starter dekoding"), 1);
+}
+
+// One receiver serves run after run for months: whatever the runs before
+// did, a clean run plays whole, with no gap, at speed 1 (the fixture reads
+// every run's end-of-run line against its recording).
+TEST_F(ReceiverProgram, CleanRunsPlayWholeAfterRunsThatEndedEveryWay)
+{
+    uint32_t serial = 100;
+    const auto cleanRun = [&] {
+        TestHelpers::OggParams params;
+        params.seconds = 4;
+        params.serial = ++serial;
+        TestHelpers::SinkRecorder recorder;
+        recorder.start();
+        TcpClient controller;
+        startRun(controller);
+        expectPlayed(recorder, TestHelpers::encodeOgg(params));
+        EXPECT_EQ(TestHelpers::silencesWithin(recorder.samples(), 441).count, 0) << "clean run " << serial;
+    };
+    TcpClient gaveUp;
+    connect(gaveUp);
+    ASSERT_TRUE(gaveUp.send("startTransmission"));
+    for (int attempt = 1; attempt <= 5; ++attempt) {
+        expectReply(gaveUp, "udpReady 6666 ");
+        expectReply(gaveUp, "initTransmissionFailed ", 5s);
+        ASSERT_TRUE(gaveUp.send("startTransmissionAgain"));
+    }
+    ASSERT_TRUE(veldrane->waitForStdout("giving up", 3s));
+    gaveUp.close();
+    cleanRun();
+    {
+        TcpClient left;
+        startRun(left);
+        TestHelpers::OggParams params;
+        params.seconds = 4;
+        TestHelpers::UdpStreamer half(audioPort,
+                                      TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024),
+                                      TestHelpers::UdpStreamer::Options{});
+        ASSERT_TRUE(veldrane->waitForStdout("starter dekoding", 5s));
+    }
+    cleanRun();
+    {
+        TcpClient junk;
+        connect(junk);
+        TestHelpers::flood(
+            junk.fd(), [] { return std::string(1024, '\x1b'); }, 1 << 20, 10s);
+    }
+    cleanRun();
+    {
+        ASSERT_TRUE(TestHelpers::waitFor([] { return TestHelpers::portFree(audioPort); }, 3s));
+        const TestHelpers::LoopbackSocket other(TestHelpers::LoopbackSocket::Kind::Udp, audioPort, true);
+        ASSERT_TRUE(other.bound());
+        TcpClient busy;
+        connect(busy);
+        ASSERT_TRUE(busy.send("startTransmission"));
+        expectReply(busy, "initTransmissionFailed ");
+    }
+    cleanRun();
+    cleanRun();
 }

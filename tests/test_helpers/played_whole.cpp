@@ -42,4 +42,24 @@ std::vector<float> withoutSilence(const std::vector<float>& interleaved)
     return out;
 }
 
+Silences silencesWithin(const std::vector<float>& interleaved, std::size_t shortest)
+{
+    Silences out;
+    std::size_t run = 0;
+    bool sounded = false;
+    for (std::size_t i = 0; i + 1 < interleaved.size(); i += 2) {
+        if (interleaved[i] == 0.0f && interleaved[i + 1] == 0.0f) {
+            ++run;
+            continue;
+        }
+        if (sounded && run >= shortest) {
+            ++out.count;
+            out.frames += run;
+        }
+        sounded = true;
+        run = 0;
+    }
+    return out;
+}
+
 } // namespace TestHelpers

@@ -24,6 +24,14 @@ void expectPlayedWhole(const std::vector<float>& recording, const std::vector<fl
 // is not what they check.
 void expectPlayedInOrder(const std::vector<float>& recording, const std::vector<float>& reference);
 
+// The stretches of exact silence of at least `shortest` frames between
+// the first and the last frame that sounds: their count and frames.
+struct Silences {
+    long count = 0;
+    std::size_t frames = 0;
+};
+Silences silencesWithin(const std::vector<float>& interleaved, std::size_t shortest);
+
 // The frames that are not exact silence, in order (interleaved stereo).
 std::vector<float> withoutSilence(const std::vector<float>& interleaved);
 

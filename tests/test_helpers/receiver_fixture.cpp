@@ -5,6 +5,9 @@
 #include "test_helpers/played_whole.h"
 #include "test_helpers/udp_streamer.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 using namespace std::chrono_literals;
 
 namespace TestHelpers {
@@ -16,11 +19,44 @@ void ReceiverFixture::SetUp()
     ASSERT_TRUE(veldrane->waitForStdout("lytter på port 8888", 10s));
 }
 
+namespace {
+
+constexpr const char* endOfRun = "AudioReceiver: played";
+
+} // namespace
+
 void ReceiverFixture::TearDown()
 {
     if (veldrane) {
         EXPECT_TRUE(veldrane->isRunning()) << "the receiver ended";
+        for (const Heard& run : _heard)
+            expectToldTruly(run);
     }
+}
+
+void ReceiverFixture::heard(const std::vector<float>& recording, bool runEnded)
+{
+    const Silences silent = silencesWithin(recording, 441);
+    _heard.push_back({veldrane->countLines(endOfRun) - (runEnded ? 1 : 0), silent.count, silent.frames});
+}
+
+// A gap of the line may be a silence the recording shows as two, or as one
+// with a neighbour; each is told to within a buffer.
+void ReceiverFixture::expectToldTruly(const Heard& run)
+{
+    ASSERT_TRUE(veldrane->waitForCount(endOfRun, run.reportsBefore + 1, 10s)) << "the run never ended";
+    std::vector<std::string> reports;
+    for (const std::string& line : veldrane->lines(ChildProcess::Stream::Err))
+        if (line.find(endOfRun) != std::string::npos)
+            reports.push_back(line);
+    const std::string& line = reports.at(static_cast<std::size_t>(run.reportsBefore));
+    long gaps = -1, silentMs = -1;
+    std::sscanf(line.c_str() + line.find("; ") + 2, "%ld gaps, %ld ms", &gaps, &silentMs);
+    EXPECT_NE(line.find("speed 1.000000 to 1.000000"), std::string::npos) << line;
+    EXPECT_GE(gaps, run.silences) << line;
+    const auto heardMs = static_cast<long>(run.silentFrames * 1000 / 44100);
+    EXPECT_LE(std::labs(silentMs - heardMs), 186 * std::max(1L, run.silences))
+        << line << "; heard " << heardMs << " ms";
 }
 
 void ReceiverFixture::connect(TcpClient& controller)
@@ -51,6 +87,7 @@ void ReceiverFixture::expectPlayed(SinkRecorder& recorder, const Bytes& stream)
     ASSERT_TRUE(recorder.waitForSound(reference.size() / 2 + 2 * receiverBufferFrames, 20s));
     recorder.stop();
     expectPlayedInOrder(recorder.samples(), reference);
+    heard(recorder.samples());
 }
 
 void ReceiverFixture::expectNormalRun()

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace TestHelpers {
 
@@ -39,9 +40,24 @@ protected:
     void expectNormalRun();
     // The receiver's resident memory now, from /proc.
     long residentKb() const;
+    // What the sink played in the latest run, whose sender shares the
+    // device's clock (`runEnded`: its end-of-run line is out): at the end
+    // of the test, that line must say speed exactly 1 and tell every
+    // silence in it.
+    void heard(const std::vector<float>& recording, bool runEnded = false);
 
     std::unique_ptr<ChildProcess> veldrane;
     int greetings = 0;
+
+private:
+    struct Heard {
+        int reportsBefore; // end-of-run lines before the run's own
+        long silences;
+        std::size_t silentFrames;
+    };
+    void expectToldTruly(const Heard& run);
+
+    std::vector<Heard> _heard;
 };
 
 } // namespace TestHelpers
