@@ -36,6 +36,8 @@ int64_t GapLedger::missing(int64_t frames)
 
 void GapLedger::serverSilence(int64_t frames, long gaps)
 {
+    if (_totals.played == 0)
+        return; // before the stream's first frame: its start
     _totals.lateFrames += frames;
     _totals.gaps += gaps;
 }

@@ -20,7 +20,7 @@ bool OggPageFilter::accept(const unsigned char* header, std::size_t headerLength
     }
     // A granule position no stream reaches in a year is no stream's: a
     // position that far out would overflow what is reckoned from it.
-    constexpr int64_t latestGranule = maxLinkRate * int64_t{366 * 24 * 3600};
+    constexpr int64_t latestGranule = maxLinkRate * int64_t{366} * 24 * 3600;
     const int64_t granule = PageFields::granule(header);
     if (granule < -1 || granule > latestGranule) {
         ++_dropped;

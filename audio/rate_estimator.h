@@ -69,7 +69,7 @@ private:
     void refit();
     Fit bestFit(bool byStart) const;
     Fit fit(bool byStart, std::size_t group) const { return fit(byStart, group, 0, _count); }
-    Fit fit(bool byStart, std::size_t group, std::size_t from, std::size_t to) const;
+    Fit fit(bool byStart, std::size_t group, std::size_t begin, std::size_t end) const;
     bool consistent(const Fit& whole, bool byStart) const;
     bool forgetBeforeStep(double slope, double scatter, bool byStart);
     double value(const Bucket& b, bool byStart) const { return byStart ? b.earliestStart : b.earliestEnd; }
