@@ -4,7 +4,7 @@
 #include "audio/frame_source.h"
 #include "audio/gap_ledger.h"
 #include "audio/hole_stage.h"
-#include "audio/intake.h"
+#include "audio/intake/intake.h"
 #include "audio/rate_conversion.h"
 #include "audio/sender_clock.h"
 #include "audio/sink.h"

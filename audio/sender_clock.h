@@ -2,7 +2,7 @@
 
 #include "audio/clock_follower.h"
 #include "audio/cushion.h"
-#include "audio/page_arrival.h"
+#include "audio/intake/page_arrival.h"
 #include "audio/rate_estimator.h"
 #include "audio/sink.h"
 

@@ -1,6 +1,6 @@
 #include "wrappers/header_streams.h"
 
-#include "audio/page_fields.h"
+#include "audio/intake/page_fields.h"
 
 #include <algorithm>
 

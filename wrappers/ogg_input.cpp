@@ -1,6 +1,6 @@
 #include "wrappers/ogg_input.h"
 
-#include "audio/page_fields.h"
+#include "audio/intake/page_fields.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
 

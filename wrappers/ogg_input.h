@@ -1,12 +1,12 @@
 #pragma once
 
-#include "audio/datagram_window.h"
-#include "audio/intake.h"
-#include "audio/ogg_page_filter.h"
-#include "audio/page_arrival.h"
-#include "audio/page_framer.h"
-#include "audio/page_order.h"
-#include "audio/page_sink.h"
+#include "audio/intake/datagram_window.h"
+#include "audio/intake/intake.h"
+#include "audio/intake/ogg_page_filter.h"
+#include "audio/intake/page_arrival.h"
+#include "audio/intake/page_framer.h"
+#include "audio/intake/page_order.h"
+#include "audio/intake/page_sink.h"
 #include "wrappers/ogg_page_check.h"
 #include "wrappers/vorbis_header_guard.h"
 

@@ -1,6 +1,6 @@
 #include "wrappers/ogg_page_check.h"
 
-#include "audio/page_fields.h"
+#include "audio/intake/page_fields.h"
 
 #include <ogg/ogg.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/page_check.h"
+#include "audio/intake/page_check.h"
 
 #include <cstddef>
 

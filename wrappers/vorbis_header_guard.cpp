@@ -1,6 +1,6 @@
 #include "wrappers/vorbis_header_guard.h"
 
-#include "audio/page_fields.h"
+#include "audio/intake/page_fields.h"
 #include "utils/console.h"
 #include "wrappers/header_streams.h"
 

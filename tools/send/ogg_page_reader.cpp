@@ -1,6 +1,6 @@
 #include "send/ogg_page_reader.h"
 
-#include "audio/page_fields.h"
+#include "audio/intake/page_fields.h"
 
 #include <algorithm>
 #include <cstring>

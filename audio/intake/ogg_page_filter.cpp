@@ -1,7 +1,7 @@
-#include "audio/ogg_page_filter.h"
+#include "audio/intake/ogg_page_filter.h"
 
 #include "audio/format.h"
-#include "audio/page_fields.h"
+#include "audio/intake/page_fields.h"
 
 namespace Audio {
 

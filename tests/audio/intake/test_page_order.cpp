@@ -1,6 +1,6 @@
-#include "audio/page_fields.h"
-#include "audio/page_order.h"
-#include "audio/page_sink.h"
+#include "audio/intake/page_fields.h"
+#include "audio/intake/page_order.h"
+#include "audio/intake/page_sink.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/ogg_pages.h"
 

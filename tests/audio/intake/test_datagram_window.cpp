@@ -1,4 +1,4 @@
-#include "audio/datagram_window.h"
+#include "audio/intake/datagram_window.h"
 
 #include <gtest/gtest.h>
 

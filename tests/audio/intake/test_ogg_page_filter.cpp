@@ -1,4 +1,4 @@
-#include "audio/ogg_page_filter.h"
+#include "audio/intake/ogg_page_filter.h"
 #include "test_helpers/ogg_pages.h"
 
 #include <gtest/gtest.h>

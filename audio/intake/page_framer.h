@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/datagram_window.h"
+#include "audio/intake/datagram_window.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "audio/page_order.h"
+#include "audio/intake/page_order.h"
 
-#include "audio/page_fields.h"
-#include "audio/page_sink.h"
+#include "audio/intake/page_fields.h"
+#include "audio/intake/page_sink.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/page_arrival.h"
+#include "audio/intake/page_arrival.h"
 
 #include <chrono>
 

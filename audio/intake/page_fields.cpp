@@ -1,4 +1,4 @@
-#include "audio/page_fields.h"
+#include "audio/intake/page_fields.h"
 
 namespace Audio {
 

@@ -1,8 +1,8 @@
-#include "audio/page_framer.h"
+#include "audio/intake/page_framer.h"
 
-#include "audio/page_check.h"
-#include "audio/page_fields.h"
-#include "audio/page_order.h"
+#include "audio/intake/page_check.h"
+#include "audio/intake/page_fields.h"
+#include "audio/intake/page_order.h"
 
 #include <algorithm>
 #include <cstring>
