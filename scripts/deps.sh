@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config libgtest-dev
     libsdl1.2-dev libsdl-net1.2-dev libvorbis-dev libogg-dev librtaudio-dev libsoxr-dev
+    # the repair data's erasure code
+    libisal-dev
     # the sender: decoding every audio format, capturing the sound server
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libpulse-dev
     pulseaudio pulseaudio-utils
