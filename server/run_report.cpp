@@ -25,6 +25,7 @@ void RunReport::add(const Wrappers::AudioDec::Report& attempt)
     t.gaps.lostFrames += attempt.gaps.lostFrames;
     t.pagesLost += attempt.pagesLost;
     t.pagesRefused += attempt.pagesRefused;
+    t.pagesRebuilt += attempt.pagesRebuilt;
     t.duplicates += attempt.duplicates;
     t.reordered += attempt.reordered;
     t.slowest = _any ? std::min(t.slowest, attempt.slowest) : attempt.slowest;
@@ -38,11 +39,12 @@ std::string RunReport::line() const
     char text[512];
     std::snprintf(text, sizeof text,
                   "AudioReceiver: played %lld frames; %ld gaps, %lld ms of silence (%lld ms late data, "
-                  "%lld ms lost audio); %lu pages lost or refused; %lu duplicates dropped, %lu reordered; "
+                  "%lld ms lost audio); %lu pages lost or refused, %lu rebuilt; %lu duplicates dropped, %lu reordered; "
                   "speed %.6f to %.6f\n",
                   static_cast<long long>(t.gaps.played), t.gaps.gaps,
                   milliseconds(t.gaps.lateFrames + t.gaps.lostFrames), milliseconds(t.gaps.lateFrames),
-                  milliseconds(t.gaps.lostFrames), t.pagesLost + t.pagesRefused, t.duplicates, t.reordered,
+                  milliseconds(t.gaps.lostFrames), t.pagesLost + t.pagesRefused, t.pagesRebuilt, t.duplicates,
+                  t.reordered,
                   t.slowest, t.fastest);
     return text;
 }

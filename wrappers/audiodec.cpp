@@ -214,6 +214,7 @@ AudioDec::Report AudioDec::report() const
     const OggInput::Counts& c = _net ? _input.counts() : _closedCounts;
     r.pagesLost = c.pagesLost;
     r.pagesRefused = c.pagesRefused;
+    r.pagesRebuilt = c.pagesRebuilt;
     r.duplicates = c.duplicates;
     r.reordered = c.reordered;
     return r;

@@ -31,6 +31,7 @@ public:
         double fastest = 1.0;
         unsigned long pagesLost = 0; // by their sequence numbers
         unsigned long pagesRefused = 0;
+        unsigned long pagesRebuilt = 0; // from the sender's repair data
         unsigned long duplicates = 0; // datagrams or pages dropped as repeats
         unsigned long reordered = 0;  // datagrams or pages put back in order
     };

@@ -27,7 +27,7 @@ constexpr size_t compactAfter = size_t{64} * 1024;
 
 } // namespace
 
-OggInput::OggInput() : _order(*this), _framer(_window, _check, _order)
+OggInput::OggInput() : _intake(*this, _check, _guard, _code)
 {
 }
 
@@ -35,21 +35,15 @@ OggInput::~OggInput() = default;
 
 void OggInput::reset(Net* net)
 {
-    _window.clear();
-    _order.reset();
-    _order.resetCounts();
-    _framer.resetCounts();
-    _counts = Counts();
+    _intake.reset();
     _net = net;
     _pages.clear();
     _served = 0;
-    _filter.reset();
     _guard.reset();
     _linkEnded = false;
     _endReported = false;
     _foreign = false;
     _broken = false;
-    _newest = Newest();
 }
 
 void OggInput::setStopCheck(std::function<bool()> stopRequested)
@@ -65,12 +59,16 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
     while (_served == _pages.size()) {
         if (stopRequested())
             return 0;
-        if (_framer.lostBytes() > foreignLimit) {
-            _framer.forgetLost();
+        if (_intake.lostBytes() > foreignLimit) {
+            _intake.forgetLost();
             _foreign = true;
             return 0;
         }
-        _linkEnded = _filter.linkEnded();
+        // Nothing else to read: a gap held for its repair waits no longer.
+        _intake.starve();
+        if (_served != _pages.size())
+            break;
+        _linkEnded = _intake.linkEnded();
         if (_linkEnded && !_endReported) {
             // A link's last page, and nothing behind it yet: the end of the
             // stream, or a pause between links. Either way the decoder
@@ -102,9 +100,7 @@ bool OggInput::receive(int timeoutMs)
 {
     if (!take(timeoutMs)) {
         const size_t before = _pages.size();
-        _framer.settle();
-        _order.flush();
-        tally();
+        _intake.settle(_now());
         return _pages.size() != before;
     }
     drain();
@@ -133,7 +129,7 @@ bool OggInput::take(int timeoutMs)
         return false;
     int n = 0;
     try {
-        n = _net->receive(_window.room(), 1, datagramCapacity, timeoutMs);
+        n = _net->receive(_intake.room(), 1, datagramCapacity, timeoutMs);
     } catch (const Utils::NetErrorTimeout&) {
         return false;
     } catch (const Utils::NetError&) {
@@ -146,50 +142,15 @@ bool OggInput::take(int timeoutMs)
         _pages.erase(_pages.begin(), _pages.begin() + static_cast<long>(_served));
         _served = 0;
     }
-    _window.commit(static_cast<size_t>(n));
-    _framer.frame();
-    _order.datagramEnded();
-    tally();
+    _intake.commit(static_cast<size_t>(n), _now());
     return true;
 }
 
-void OggInput::noteNewest(int64_t granule, uint32_t serial, long sequence, bool ends,
-                          std::chrono::steady_clock::time_point now)
-{
-    if (granule < 0 && !ends)
-        return; // no packet ends on this page
-    const bool follows = _newest.known && _newest.serial == serial && sequence == _newest.sequence + 1;
-    _newest.start = follows ? _newest.granule : -1;
-    _newest.sequence = sequence;
-    if (granule >= 0)
-        _newest.granule = granule;
-    _newest.known = true;
-    _newest.serial = serial;
-    _newest.ends = ends;
-    _newest.taken = now;
-    if (_arrived && granule >= 0)
-        _arrived(_newest);
-}
-
-// A checked page in order, from the framer: filtered into _pages.
+// A page the decoder may read, from the intake.
 void OggInput::onPage(const unsigned char* page, size_t length)
 {
-    const size_t header = Audio::PageFields::headerLength(page);
-    if (!_filter.accept(page, header, length - header) || !_guard.admit(page, length)) {
-        ++_counts.pagesRefused;
-        return;
-    }
     _pages.insert(_pages.end(), page, page + length);
     _endReported = false;
-    noteNewest(Audio::PageFields::granule(page), Audio::PageFields::serial(page),
-               Audio::PageFields::sequence(page), Audio::PageFields::last(page), _now());
-}
-
-void OggInput::tally()
-{
-    _counts.duplicates = _framer.duplicates() + _order.duplicates();
-    _counts.reordered = _framer.reordered() + _order.reordered();
-    _counts.pagesLost = _order.lost();
 }
 
 } // namespace Wrappers

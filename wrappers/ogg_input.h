@@ -1,12 +1,10 @@
 #pragma once
 
-#include "audio/intake/datagram_window.h"
 #include "audio/intake/intake.h"
-#include "audio/intake/ogg_page_filter.h"
 #include "audio/intake/page_arrival.h"
-#include "audio/intake/page_framer.h"
-#include "audio/intake/page_order.h"
+#include "audio/intake/page_intake.h"
 #include "audio/intake/page_sink.h"
+#include "wrappers/isal_repair_code.h"
 #include "wrappers/ogg_page_check.h"
 #include "wrappers/vorbis_header_guard.h"
 
@@ -20,11 +18,11 @@ namespace Wrappers {
 
 class Net;
 
-// The decoding library's view of the network: datagrams from a Net are
-// framed into whole Ogg pages and checked, with what the network repeated
-// or swapped put right (Audio::PageFramer, Audio::PageOrder), filtered
-// (OggPageFilter), and served to the library's reads. Knowing the pages lets the decoder tell the
-// end of a link from a stall. A read gives up when a stop is requested, so
+// The decoding library's view of the network: datagrams from a Net become
+// checked pages in order (Audio::PageIntake, with the Ogg library's
+// checksum, the Vorbis header guard and ISA-L's erasure code), which are
+// served to the library's reads. Knowing the pages lets the decoder tell
+// the end of a link from a stall. A read gives up when a stop is requested, so
 // nothing that arrives can hold the decoding thread. Used by the decoding
 // thread only.
 class OggInput : public Audio::Intake, private Audio::PageSink {
@@ -63,10 +61,13 @@ public:
 
     // The newest accepted page that carries a granule position.
     using Newest = Audio::PageArrival;
-    const Newest& newest() const override { return _newest; }
+    const Newest& newest() const override { return _intake.newest(); }
     // Told of every accepted page that carries a granule position, as it
     // comes off the socket, on the decoding thread.
-    void setArrivalListener(std::function<void(const Newest&)> listener) { _arrived = std::move(listener); }
+    void setArrivalListener(std::function<void(const Newest&)> listener)
+    {
+        _intake.setArrivalListener(std::move(listener));
+    }
     bool stopRequested() const override { return _stopRequested && _stopRequested(); }
     // What stamps each page's arrival: steady_clock's now, unless a test
     // runs the intake in simulated time.
@@ -74,40 +75,27 @@ public:
     void setClock(Now now) { _now = std::move(now); }
 
     // What was repaired or lost since the last reset.
-    struct Counts {
-        unsigned long duplicates = 0;   // datagrams or pages dropped as repeats
-        unsigned long reordered = 0;    // datagrams or pages put back in order
-        unsigned long pagesLost = 0;    // gaps in a stream's page sequence never filled
-        unsigned long pagesRefused = 0; // pages the filter refused
-    };
-    const Counts& counts() const { return _counts; }
+    using Counts = Audio::PageIntake::Counts;
+    Counts counts() const { return _intake.counts(); }
 
 private:
     bool receive(int timeoutMs);
     bool take(int timeoutMs);
     void onPage(const unsigned char* page, size_t length) override;
-    void tally();
-    void noteNewest(int64_t granule, uint32_t serial, long sequence, bool ends,
-                    std::chrono::steady_clock::time_point now);
 
     Net* _net = nullptr;
     std::function<bool()> _stopRequested;
-    Audio::DatagramWindow _window;
     OggPageCheck _check;
-    Audio::PageOrder _order;
-    Audio::PageFramer _framer;
+    VorbisHeaderGuard _guard;
+    IsalRepairCode _code;
+    Audio::PageIntake _intake;
     std::vector<unsigned char> _pages; // accepted page bytes not yet served
     size_t _served = 0;                // of _pages
-    Audio::OggPageFilter _filter;
-    VorbisHeaderGuard _guard;
     bool _linkEnded = false; // the last page taken ended its link, and it was served whole
     bool _endReported = false;
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout
-    Newest _newest;
-    std::function<void(const Newest&)> _arrived;
     Now _now = [] { return std::chrono::steady_clock::now(); };
-    Counts _counts;
 };
 
 } // namespace Wrappers

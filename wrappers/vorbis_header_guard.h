@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/intake/page_gate.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,7 +17,7 @@ class HeaderStreams;
 // floating-point exception. The setup header of every stream is read here
 // before the library sees it whole, and such a stream is refused from that
 // page on. Used by the decoding thread only.
-class VorbisHeaderGuard {
+class VorbisHeaderGuard : public Audio::PageGate {
 public:
     VorbisHeaderGuard();
     ~VorbisHeaderGuard();
@@ -24,7 +26,7 @@ public:
 
     void reset();
     // A checked page, in its stream's order: false when its stream is refused.
-    bool admit(const unsigned char* page, std::size_t length);
+    bool admit(const unsigned char* page, std::size_t length) override;
     // Whether a Vorbis setup header's codebooks all have a dimension and
     // whole prefix codes. What cannot be read is the library's to refuse,
     // and counts as sound here. libogg's reader takes the packet as

@@ -21,6 +21,7 @@ PageOrder::PageOrder(PageSink& sink) : _sink(sink), _held(PageFields::maxPage)
 void PageOrder::reset()
 {
     _count = 0;
+    _elsewhere = false;
     _heldLength = 0;
     _heldOld = false;
 }
@@ -62,7 +63,7 @@ void PageOrder::push(const unsigned char* page, std::size_t length, bool afterLo
     if (_heldLength > 0)
         release();
     if (afterLoss || sequence != s.next + 1 || !hold(s, page, length)) {
-        _lost += sequence - s.next;
+        countLost(serial, sequence - s.next);
         give(s, page, length);
     }
 }
@@ -132,8 +133,20 @@ void PageOrder::release()
     bool fresh = false;
     Stream& s = stream(_heldSerial, PageFields::sequence(_held.data()), fresh);
     if (s.taken != 0)
-        _lost += PageFields::sequence(_held.data()) - s.next; // else: a stream joined midway
+        countLost(s.serial, PageFields::sequence(_held.data()) - s.next); // else: a stream joined midway
     give(s, _held.data(), length);
+}
+
+void PageOrder::countElsewhere(uint32_t serial, uint32_t other)
+{
+    _elsewhere = true;
+    _elsewhereSerials = {serial, other};
+}
+
+void PageOrder::countLost(uint32_t serial, uint32_t pages)
+{
+    if (!_elsewhere || (serial != _elsewhereSerials[0] && serial != _elsewhereSerials[1]))
+        _lost += pages;
 }
 
 bool PageOrder::hold(const Stream& s, const unsigned char* page, std::size_t length)

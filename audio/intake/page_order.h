@@ -32,6 +32,9 @@ public:
     unsigned long duplicates() const { return _duplicates; } // pages dropped as repeats
     unsigned long reordered() const { return _reordered; }   // pages put back in order
     unsigned long lost() const { return _lost; }             // pages never filled in
+    // The gaps of these streams are counted after this stage (a stream
+    // whose gaps may yet be rebuilt, and its repair stream).
+    void countElsewhere(uint32_t serial, uint32_t other);
     void resetCounts();
 
 private:
@@ -49,6 +52,7 @@ private:
     void behind(Stream& s, const unsigned char* page, std::size_t length);
     void release();
     bool hold(const Stream& s, const unsigned char* page, std::size_t length);
+    void countLost(uint32_t serial, uint32_t pages);
 
     PageSink& _sink;
     std::array<Stream, maxStreams> _streams{};
@@ -61,6 +65,8 @@ private:
     unsigned long _duplicates = 0;
     unsigned long _reordered = 0;
     unsigned long _lost = 0;
+    bool _elsewhere = false;
+    std::array<uint32_t, 2> _elsewhereSerials{};
 };
 
 } // namespace Audio
