@@ -19,6 +19,8 @@ packages=(
     pipewire pipewire-pulse wireplumber dbus-daemon man-db dpkg-dev
     # the sender's tests make their MP3, FLAC and M4A files; the package's check
     ffmpeg lintian
+    # the tests over a lossy network of their own
+    iproute2 nftables
 )
 # The GStreamer pipeline that bench/receiver_cost plays the same stream
 # through, as the baseline of its playing figures.
