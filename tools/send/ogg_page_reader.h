@@ -25,6 +25,9 @@ struct OggPage {
     // The first page after a live input's header pages were handed out
     // again: the pages between them and this one were skipped.
     bool joined = false;
+    // Leaves in a datagram of its own: a repair piece, so that a lost
+    // datagram costs one piece and never a page of audio with it.
+    bool alone = false;
 };
 
 // Cuts the input into Ogg pages: finds the capture pattern, checks each

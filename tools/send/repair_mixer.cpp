@@ -1,0 +1,85 @@
+#include "send/repair_mixer.h"
+
+#include "audio/intake/repair_piece.h"
+
+namespace Send {
+
+RepairMixer::RepairMixer(int percent, double spanSeconds)
+    : _percent(percent), _group(spanSeconds), _pieces(percent)
+{
+}
+
+void RepairMixer::add(OggPage page)
+{
+    if (_percent > 0 && (page.bos || page.serial != _serial))
+        endLink();
+    if (_percent > 0 && page.bos)
+        startLink(page);
+    if (!_stream) {
+        _out.push_back(std::move(page));
+        return;
+    }
+    const bool fits = page.bytes.size() <= Audio::RepairPiece::maxLength;
+    if (!fits || !_group.follows(page))
+        closeGroup(false);
+    if (fits)
+        _group.add(page);
+    const bool first = page.bos;
+    const bool last = page.eos;
+    _out.push_back(std::move(page));
+    if (first)
+        _out.push_back(_stream->firstPage());
+    if (last)
+        endLink();
+    else if (_group.full())
+        closeGroup(false);
+}
+
+void RepairMixer::finish()
+{
+    endLink();
+}
+
+bool RepairMixer::pageOut(OggPage& page)
+{
+    if (_out.empty())
+        return false;
+    page = std::move(_out.front());
+    _out.pop_front();
+    return true;
+}
+
+void RepairMixer::reset()
+{
+    _out.clear();
+    _stream.reset();
+    _group.clear();
+}
+
+void RepairMixer::startLink(const OggPage& page)
+{
+    _serial = page.serial;
+    _stream = std::make_unique<RepairStream>(page.serial);
+    _group.startLink(page.sampleRate);
+}
+
+void RepairMixer::endLink()
+{
+    if (!_stream)
+        return;
+    closeGroup(true);
+    _stream.reset();
+}
+
+void RepairMixer::closeGroup(bool last)
+{
+    if (_group.empty())
+        return;
+    _pieces.make(_group, _serial);
+    for (int i = 0; i < _pieces.size(); ++i)
+        _out.push_back(
+            _stream->piecePage(_pieces.packet(i), _group.granule(), last && i + 1 == _pieces.size()));
+    _group.clear();
+}
+
+} // namespace Send
