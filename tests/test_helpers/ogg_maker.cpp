@@ -145,7 +145,7 @@ std::vector<Bytes> splitPages(const Bytes& stream, size_t maxBytes)
     return out;
 }
 
-std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkFrames)
+std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkFrames, long* holes)
 {
     MemorySource src{&stream, 0};
     ov_callbacks cb{MemorySource::read, nullptr, nullptr, nullptr};
@@ -161,6 +161,8 @@ std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkF
     for (;;) {
         float** pcm = nullptr;
         long r = ov_read_float(&vf, &pcm, 4096, &section);
+        if (holes && r == OV_HOLE)
+            ++*holes;
         if (r == OV_HOLE || r == OV_EBADLINK)
             continue;
         if (r == 0)

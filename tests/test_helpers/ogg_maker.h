@@ -70,7 +70,9 @@ struct MemorySource {
 // the receiver reads it) into interleaved stereo floats at the stream's own
 // rate. A mono link is on both sides; links of more channels are silence
 // of the same length here.
-// Returns the frame count of every link in linkFrames when given.
-std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkFrames = nullptr);
+// Returns the frame count of every link in linkFrames, and counts the
+// holes the library met in holes, when given.
+std::vector<float> referenceDecode(const Bytes& stream, std::vector<long>* linkFrames = nullptr,
+                                   long* holes = nullptr);
 
 } // namespace TestHelpers

@@ -21,6 +21,30 @@ const int pollMs = 50;
 // Each pass of --loop gets serial numbers of its own, so the receiver sees a
 // new link of a chain instead of the same pages again.
 const uint32_t serialStep = 0x9E3779B9u;
+// The most audio one group of pages spans: its repair leaves after its last
+// page. A file is sent this much further ahead, so that each group's
+// repair still arrives a lead before the group begins to play.
+const double fileSpan = 3.0;
+// Live audio cannot be sent ahead, so its groups are shorter, and the
+// receiver is made to play it later instead: the first audio of each
+// transmission waits for one group and a margin for encoding and the network.
+const double liveSpan = 1.0;
+const double liveMargin = 0.25;
+
+bool livePaced(const SessionConfig& config, const PageSource& source)
+{
+    return config.liveInput || source.live();
+}
+
+double leadFor(const SessionConfig& config, const PageSource& source)
+{
+    return config.lead + (config.repairPercent > 0 && !livePaced(config, source) ? fileSpan : 0);
+}
+
+double spanFor(const SessionConfig& config, const PageSource& source)
+{
+    return livePaced(config, source) ? liveSpan : fileSpan;
+}
 
 // SDL_net takes a host it cannot resolve for "listen on any address", so a
 // bad name is caught here before it reaches the transport.
@@ -56,7 +80,9 @@ SendSession::SendSession(const SessionConfig& config, PageSource& source)
     : _config(config)
     , _where(config.host + ":" + std::to_string(config.port))
     , _source(source)
-    , _schedule(config.lead)
+    , _schedule(leadFor(config, source))
+    , _repair(config.repairPercent, spanFor(config, source))
+    , _hold(config.repairPercent > 0 && livePaced(config, source) ? liveSpan + liveMargin : 0)
 {
 }
 
@@ -162,10 +188,14 @@ bool SendSession::sendDuePages()
 {
     _batch.clear();
     while (nextPage() && _pageDue <= elapsed()) {
-        if (!_batch.empty() && _batch.size() + _page.bytes.size() > _config.datagramBytes && !sendBatch())
+        const bool alone = _page.alone;
+        if (!_batch.empty() && (alone || _batch.size() + _page.bytes.size() > _config.datagramBytes)
+            && !sendBatch())
             return false;
         _batch.insert(_batch.end(), _page.bytes.begin(), _page.bytes.end());
         _havePage = false;
+        if (alone && !sendBatch())
+            return false;
     }
     return sendBatch();
 }
@@ -209,36 +239,65 @@ bool SendSession::nextPage()
 {
     _later = false;
     while (!_havePage) {
-        switch (_source.next(_page)) {
-        case PageSource::Status::Page:
-            _passHadPages = true;
-            if (_pass > 0)
-                OggPageReader::setSerial(_page, _page.serial + _pass * serialStep);
-            _pageDue = _schedule.due(_page);
-            if (_source.live())
-                _pageDue = 0;
+        if (_repair.pageOut(_page)) {
             _havePage = true;
+            break;
+        }
+        switch (_source.next(_incoming)) {
+        case PageSource::Status::Page:
+            takePage();
             break;
         case PageSource::Status::Later:
             _later = true;
             return false;
         case PageSource::Status::End:
-            if (_config.loop && _passHadPages && _source.rewindsToStart()) {
-                _source.rewind();
-                ++_pass;
-                _passHadPages = false;
-                break;
-            }
-            _state = State::Draining;
-            return false;
+            if (!endOfInput())
+                return false;
+            break;
         }
     }
     return true;
 }
 
+// The source's page is due when its audio is; the repair pages it brings
+// along leave with it.
+void SendSession::takePage()
+{
+    _passHadPages = true;
+    if (_pass > 0)
+        OggPageReader::setSerial(_incoming, _incoming.serial + _pass * serialStep);
+    _pageDue = _schedule.due(_incoming);
+    if (_source.live())
+        _pageDue = 0;
+    // The header pages go at once: the receiver gives up on a stream whose
+    // first bytes do not come within a second.
+    _audioStarted = _audioStarted || _incoming.granule > 0;
+    if (_audioStarted)
+        _pageDue = std::max(_pageDue, _hold);
+    _repair.add(std::move(_incoming));
+}
+
+// The last group's repair, then the next pass of --loop; false when
+// nothing more is to be sent.
+bool SendSession::endOfInput()
+{
+    _repair.finish();
+    if (_repair.waiting())
+        return true;
+    if (_config.loop && _passHadPages && _source.rewindsToStart()) {
+        _source.rewind();
+        ++_pass;
+        _passHadPages = false;
+        return true;
+    }
+    _state = State::Draining;
+    return false;
+}
+
 bool SendSession::checkDeadlines()
 {
-    if (_state == State::Draining && elapsed() >= _schedule.playEnd() + _config.drainSeconds)
+    // Held pages made the receiver play later by the hold.
+    if (_state == State::Draining && elapsed() >= _schedule.playEnd() + _hold + _config.drainSeconds)
         return finish(Result::Finished);
     if (_state != State::WaitingReady || _now < _deadline)
         return true;
@@ -260,7 +319,7 @@ bool SendSession::checkDeadlines()
 void SendSession::showProgressIfDue()
 {
     if (_config.progress && _state != State::WaitingReady && _now >= _nextProgress) {
-        showProgress(std::min(elapsed(), _schedule.playEnd()));
+        showProgress(std::min(std::max(0.0, elapsed() - _hold), _schedule.playEnd()));
         _nextProgress = _now + std::chrono::milliseconds(250);
     }
 }
@@ -350,6 +409,8 @@ bool SendSession::onUdpReady(int port)
     ++_attempts;
     _source.rewind();
     _schedule.reset();
+    _repair.reset();
+    _audioStarted = false;
     _havePage = false;
     _pass = 0;
     _passHadPages = false;

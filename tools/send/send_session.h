@@ -3,6 +3,7 @@
 #include "send/ogg_page_reader.h"
 #include "send/pacing_schedule.h"
 #include "send/page_source.h"
+#include "send/repair_mixer.h"
 #include "send/reply_reader.h"
 #include "utils/protocol.h"
 
@@ -39,6 +40,15 @@ struct SessionConfig {
     // Datagrams the network refuses are lost audio; refused this long
     // without a break, the stream cannot reach the receiver.
     int refusedLimitMs = 5000;
+    // Repair pieces for each group of pages, in percent of the group's
+    // pages; 0 sends none, and the datagrams are then the pages alone. A
+    // piece is as long as its group's longest page, and has a datagram of
+    // its own: pages must leave room for its headers
+    // (RepairStream::largestProtectedPage).
+    int repairPercent = 0;
+    // The audio is made as it is sent (a pipe from a live encoder), though
+    // the source paces by granule: its repair is timed as live audio's.
+    bool liveInput = false;
     // The stream's datagram socket towards host:port; empty: UDP.
     std::function<std::unique_ptr<Wrappers::Net>(const std::string& host, int port)> openStream;
 };
@@ -88,6 +98,8 @@ private:
     bool sendBatch();
     bool onRefused();
     bool nextPage();
+    void takePage();
+    bool endOfInput();
     bool checkDeadlines();
     void showProgressIfDue();
     bool readReplies();
@@ -129,10 +141,16 @@ private:
     // Pacing: the next page to send and when it is due.
     PageSource& _source;
     PacingSchedule _schedule;
+    RepairMixer _repair;
+    // Live audio with repair: the first pages of audio of each
+    // transmission wait until this long after its start.
+    double _hold = 0;
     ReplyReader _replies;
-    OggPage _page;
+    OggPage _page;     // the next to send, repair pages included
+    OggPage _incoming; // the source's latest
     bool _havePage = false;
-    bool _later = false; // a live source had no page at the last ask
+    bool _later = false;        // a live source had no page at the last ask
+    bool _audioStarted = false; // a page with a granule position above 0 came
     double _pageDue = 0;
     uint32_t _pass = 0; // of --loop, from 0
     bool _passHadPages = false;
