@@ -6,6 +6,7 @@
 #include "send/ogg_repager.h"
 #include "send/pacing_schedule.h"
 #include "send/pulse_capture.h"
+#include "send/repair_stream.h"
 #include "send/send_errors.h"
 #include "send/send_options.h"
 #include "send/send_session.h"
@@ -58,6 +59,13 @@ int sessionResult(Send::SendSession::Result result)
     return exitError;
 }
 
+// With repair, each page must leave room in a datagram for a repair piece
+// as long as it and the piece's headers.
+size_t pageBytes(const Send::SendOptions& options)
+{
+    return options.repair > 0 ? Send::RepairStream::largestProtectedPage(datagramBytes) : datagramBytes;
+}
+
 Send::SessionConfig configFrom(const Send::SendOptions& options, double totalSeconds)
 {
     Send::SessionConfig config;
@@ -69,12 +77,18 @@ Send::SessionConfig configFrom(const Send::SendOptions& options, double totalSec
     config.progress = options.progress && isatty(STDOUT_FILENO);
     config.totalSeconds = totalSeconds;
     config.datagramBytes = datagramBytes;
+    config.repairPercent = options.repair;
     return config;
 }
 
-int send(const Send::SendOptions& options, Send::PageSource& source, double totalSeconds)
+// liveInput: an Ogg stream from a pipe, which a live encoder may be
+// writing as it is sent.
+int send(const Send::SendOptions& options, Send::PageSource& source, double totalSeconds,
+         bool liveInput = false)
 {
-    Send::SendSession session(configFrom(options, totalSeconds), source);
+    Send::SessionConfig config = configFrom(options, totalSeconds);
+    config.liveInput = liveInput;
+    Send::SendSession session(config, source);
     return sessionResult(session.run());
 }
 
@@ -121,8 +135,8 @@ int playFile(const Send::SendOptions& options)
         Send::InputStream input(options.path);
         if (isOggVorbis(input, seconds)) {
             Send::OggPageReader reader(input);
-            Send::OggRepager source(reader, datagramBytes);
-            return send(options, source, seconds);
+            Send::OggRepager source(reader, pageBytes(options));
+            return send(options, source, seconds, !input.seekable());
         }
         // FFmpeg reads files; standard input is for a live Ogg encoder.
         if (options.path == "-") {
@@ -134,7 +148,7 @@ int playFile(const Send::SendOptions& options)
     // Checked before connecting: the receiver would only wait for a stream.
     if (!decoder.holdsAudio())
         throw Send::NotAudioError(options.path + " holds no audio that can be decoded (no sound in it)");
-    Send::EncodedSource source(decoder, options.quality, datagramBytes);
+    Send::EncodedSource source(decoder, options.quality, pageBytes(options));
     return send(options, source, decoder.seconds());
 }
 
@@ -147,7 +161,7 @@ int playLive(const Send::SendOptions& options)
         where = sink->monitor();
     }
     Send::PulseCapture capture(where);
-    Send::EncodedSource source(capture, options.quality, datagramBytes);
+    Send::EncodedSource source(capture, options.quality, pageBytes(options));
     return send(options, source, 0);
 }
 

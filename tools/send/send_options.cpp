@@ -62,6 +62,12 @@ const char* const optionList = "Options:\n"
                                "                   leave at once, so a receiver with one buffer never\n"
                                "                   runs dry; the receiver's socket must hold that much.\n"
                                "                   Live audio leaves as soon as it is encoded.\n"
+                               "  --repair PERCENT  repair data to send beside the stream, in percent\n"
+                               "                   of its pages (default 23; 0 to 100, 0: none), from\n"
+                               "                   which the receiver rebuilds pages the network lost.\n"
+                               "                   A file is then sent 3 s further ahead; live audio\n"
+                               "                   and a pipe's stream (standard input) wait 1.25 s\n"
+                               "                   before they leave, and play that much later.\n"
                                "  --loop           send the file again and again, as one chained\n"
                                "                   stream, until interrupted (standard input: only\n"
                                "                   a stream of at most 1 MiB)\n"
@@ -82,6 +88,12 @@ const char* const behaviour = "When the receiver cannot open the stream (\"initT
                               "how many were refused, and stops only when every datagram has been\n"
                               "refused for 5 s. At the end of the file the tool waits until the lead\n"
                               "has played out, then closes the connection, which ends playing.\n"
+                              "The repair data is an Ogg stream of its own within the stream, which\n"
+                              "players that do not know it pass over: each group of up to 48 pages\n"
+                              "(3 s of a file, 1 s of live audio) gets its pieces right after its\n"
+                              "last page, each in a datagram of its own, and as many of the group's\n"
+                              "pages as pieces arrived can be rebuilt. Pages are then at most 971\n"
+                              "bytes, so that a piece with its header fits a datagram.\n"
                               "\n";
 
 const char* const exitStatuses = "Exit status:\n"
@@ -207,6 +219,9 @@ SendOptions::Outcome SendOptions::sendingOption(const std::string& arg, ArgWalk&
         if (!args.value(v) || !toDouble(v, lead) || lead < 0 || lead > 30)
             return wrong("--lead needs a number of seconds from 0 to 30");
         _leadGiven = true;
+    } else if (arg == "--repair") {
+        if (!args.value(v) || !toInt(v, repair) || repair < 0 || repair > 100)
+            return wrong("--repair needs a percentage from 0 to 100");
     } else if (arg == "--timeout") {
         double seconds = 0;
         if (!args.value(v) || !toDouble(v, seconds) || seconds <= 0 || seconds > 3600)
