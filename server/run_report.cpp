@@ -37,15 +37,15 @@ std::string RunReport::line() const
 {
     const Wrappers::AudioDec::Report& t = _total;
     char text[512];
-    std::snprintf(text, sizeof text,
-                  "AudioReceiver: played %lld frames; %ld gaps, %lld ms of silence (%lld ms late data, "
-                  "%lld ms lost audio); %lu pages lost or refused, %lu rebuilt; %lu duplicates dropped, %lu reordered; "
-                  "speed %.6f to %.6f\n",
-                  static_cast<long long>(t.gaps.played), t.gaps.gaps,
-                  milliseconds(t.gaps.lateFrames + t.gaps.lostFrames), milliseconds(t.gaps.lateFrames),
-                  milliseconds(t.gaps.lostFrames), t.pagesLost + t.pagesRefused, t.pagesRebuilt, t.duplicates,
-                  t.reordered,
-                  t.slowest, t.fastest);
+    std::snprintf(
+        text, sizeof text,
+        "AudioReceiver: played %lld frames; %ld gaps, %lld ms of silence (%lld ms late data, "
+        "%lld ms lost audio); %lu pages lost or refused, %lu rebuilt; %lu duplicates dropped, %lu reordered; "
+        "speed %.6f to %.6f\n",
+        static_cast<long long>(t.gaps.played), t.gaps.gaps,
+        milliseconds(t.gaps.lateFrames + t.gaps.lostFrames), milliseconds(t.gaps.lateFrames),
+        milliseconds(t.gaps.lostFrames), t.pagesLost + t.pagesRefused, t.pagesRebuilt, t.duplicates,
+        t.reordered, t.slowest, t.fastest);
     return text;
 }
 

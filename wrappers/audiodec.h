@@ -32,8 +32,8 @@ public:
         unsigned long pagesLost = 0; // by their sequence numbers
         unsigned long pagesRefused = 0;
         unsigned long pagesRebuilt = 0; // from the sender's repair data
-        unsigned long duplicates = 0; // datagrams or pages dropped as repeats
-        unsigned long reordered = 0;  // datagrams or pages put back in order
+        unsigned long duplicates = 0;   // datagrams or pages dropped as repeats
+        unsigned long reordered = 0;    // datagrams or pages put back in order
     };
 
     AudioDec();

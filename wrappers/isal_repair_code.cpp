@@ -22,8 +22,13 @@ bool fits(int sources, int repairs, std::size_t length)
 } // namespace
 
 IsalRepairCode::IsalRepairCode()
-    : _matrix(maxN * maxK), _chosen(maxK * maxK), _inverse(maxK * maxK), _rows(maxK * maxK),
-      _tables(32 * maxK * maxK), _in(maxK), _out(maxK)
+    : _matrix(maxN * maxK)
+    , _chosen(maxK * maxK)
+    , _inverse(maxK * maxK)
+    , _rows(maxK * maxK)
+    , _tables(32 * maxK * maxK)
+    , _in(maxK)
+    , _out(maxK)
 {
 }
 

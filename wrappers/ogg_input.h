@@ -91,7 +91,7 @@ private:
     Audio::PageIntake _intake;
     std::vector<unsigned char> _pages; // accepted page bytes not yet served
     size_t _served = 0;                // of _pages
-    bool _linkEnded = false; // the last page taken ended its link, and it was served whole
+    bool _linkEnded = false;           // the last page taken ended its link, and it was served whole
     bool _endReported = false;
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout

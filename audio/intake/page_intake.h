@@ -54,7 +54,10 @@ public:
     // The newest page let through that carries a granule position.
     const PageArrival& newest() const { return _newest; }
     // Told of every such page, as it comes off the socket.
-    void setArrivalListener(std::function<void(const PageArrival&)> listener) { _arrived = std::move(listener); }
+    void setArrivalListener(std::function<void(const PageArrival&)> listener)
+    {
+        _arrived = std::move(listener);
+    }
 
     // What was repaired or lost since the last reset.
     struct Counts {

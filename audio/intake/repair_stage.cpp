@@ -22,8 +22,11 @@ bool after(uint32_t a, uint32_t b)
 } // namespace
 
 RepairStage::RepairStage(PageSink& sink, RepairCode& code, PageCheck& check)
-    : _sink(sink), _code(code), _check(check), _pages(new unsigned char[ringSize * maxLength]),
-      _pieces(new unsigned char[RepairPiece::maxRepairs * maxLength])
+    : _sink(sink)
+    , _code(code)
+    , _check(check)
+    , _pages(new unsigned char[ringSize * maxLength])
+    , _pieces(new unsigned char[RepairPiece::maxRepairs * maxLength])
 {
 }
 
@@ -116,8 +119,8 @@ void RepairStage::onPiece(const RepairPiece& piece, uint32_t pageSerial)
         // is missing now stays missing.
         giveUpTo(piece.first);
         startGroup(piece);
-    } else if (piece.first != _group.first || piece.sources != _group.sources || piece.repairs != _group.repairs
-               || piece.length != _group.length) {
+    } else if (piece.first != _group.first || piece.sources != _group.sources
+               || piece.repairs != _group.repairs || piece.length != _group.length) {
         return; // an older group's, or one at odds with its group
     }
     if (_group.present[piece.index])
@@ -194,7 +197,8 @@ bool RepairStage::sound(unsigned char* page, uint32_t sequence)
     if (header > length || header + PageFields::bodyLength(page) > length)
         return false;
     const std::size_t whole = header + PageFields::bodyLength(page);
-    if (PageFields::serial(page) != _serial || PageFields::sequence(page) != sequence || !_check.holds(page, whole))
+    if (PageFields::serial(page) != _serial || PageFields::sequence(page) != sequence
+        || !_check.holds(page, whole))
         return false;
     _slots[sequence % ringSize] = Slot{_serial, sequence, whole, true, _now};
     if (!after(_end, sequence))

@@ -85,8 +85,14 @@ private:
     int presentPages() const;
     void tryRebuild();
     bool sound(unsigned char* page, uint32_t sequence);
-    unsigned char* slotBytes(uint32_t sequence) { return &_pages[(sequence % ringSize) * RepairPiece::maxLength]; }
-    unsigned char* pieceBytes(int index) { return &_pieces[static_cast<std::size_t>(index) * RepairPiece::maxLength]; }
+    unsigned char* slotBytes(uint32_t sequence)
+    {
+        return &_pages[(sequence % ringSize) * RepairPiece::maxLength];
+    }
+    unsigned char* pieceBytes(int index)
+    {
+        return &_pieces[static_cast<std::size_t>(index) * RepairPiece::maxLength];
+    }
 
     PageSink& _sink;
     RepairCode& _code;

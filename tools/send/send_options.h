@@ -26,7 +26,7 @@ public:
     std::string source; // of --capture; empty: the monitor of the default output
     std::string sink;   // of --sink
 
-    int repair = 23; // repair pieces, in percent of the pages of each group
+    int repair = 20; // repair pieces, in percent of the pages of each group
     bool loop = false;
     bool progress = true; // on a terminal only; --quiet turns it off
     int timeoutMs = 10000;
