@@ -24,10 +24,12 @@ void RepairMixer::add(OggPage page)
         closeGroup(false);
     if (fits)
         _group.add(page);
-    const bool first = page.bos;
     const bool last = page.eos;
     _out.push_back(std::move(page));
-    if (first)
+    // The receiver holds a gap for its repair only once it knows the link
+    // has repair data, so the header goes out thrice: a loss of the
+    // first would leave the first group unprotected.
+    if (_linkPages++ < headerCopies)
         _out.push_back(_stream->firstPage());
     if (last)
         endLink();
@@ -61,6 +63,7 @@ void RepairMixer::startLink(const OggPage& page)
     _serial = page.serial;
     _stream = std::make_unique<RepairStream>(page.serial);
     _group.startLink(page.sampleRate);
+    _linkPages = 0;
 }
 
 void RepairMixer::endLink()

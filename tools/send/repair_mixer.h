@@ -43,7 +43,9 @@ private:
     int _percent;
     RepairGroup _group;
     RepairPieces _pieces;
+    static constexpr int headerCopies = 3; // the first on the repair stream's first page
     std::unique_ptr<RepairStream> _stream; // of the current link; none: not protected
+    int _linkPages = 0;                    // of the current link so far
     uint32_t _serial = 0;
     std::deque<OggPage> _out;
 };

@@ -20,9 +20,9 @@ public:
 
     explicit RepairStream(uint32_t protectedSerial);
 
-    // The stream's first page: the header-only packet, granule 0. It must
-    // follow the link's own first page, before any page that is not a
-    // first page.
+    // A page of the header-only packet, granule 0; the stream's first
+    // page the first time. That one must follow the link's own first
+    // page, before any page that is not a first page.
     OggPage firstPage();
     // A page of one repair packet; the last one of the link ends the stream.
     OggPage piecePage(const std::vector<unsigned char>& packet, int64_t granule, bool last);
