@@ -27,9 +27,11 @@ const uint32_t serialStep = 0x9E3779B9u;
 const double fileSpan = 3.0;
 // Live audio cannot be sent ahead, so its groups are shorter, and the
 // receiver is made to play it later instead: the first audio of each
-// transmission waits for one group and a margin for encoding and the network.
+// transmission waits for one group and a margin for the receiver's
+// decoding ahead of its device (two buffers, 0.4 s), encoding and the
+// network.
 const double liveSpan = 1.0;
-const double liveMargin = 0.25;
+const double liveMargin = 0.75;
 
 bool livePaced(const SessionConfig& config, const PageSource& source)
 {
