@@ -63,6 +63,8 @@ void RepairStage::onPage(const unsigned char* page, std::size_t length)
         return;
     }
     if (_active && serial == _serial && length <= maxLength) {
+        if (_started && after(_next, sequence) && !PageFields::first(page))
+            return; // rebuilt already, or given up on: too late either way
         if (!_started || after(_next, sequence)) {
             // The stream's start, or the stream sent again from its start.
             release();
@@ -83,16 +85,22 @@ void RepairStage::onPage(const unsigned char* page, std::size_t length)
         store(page, length, sequence); // a group of the link begins with it
     if (_active && serial == _serial)
         _next = _end = _settled = sequence + 1;
+    if (!_lastKnown || _lastSerial != serial)
+        _firstSequence = sequence;
     _lastKnown = true;
     _lastSerial = serial;
     _lastSequence = sequence;
     pass(page, length, _now, false);
 }
 
+// The pages of the latest group known were all sent, even those past the
+// newest that came.
 void RepairStage::release()
 {
-    if (_active && _started)
-        giveUpTo(_end);
+    if (!_active || !_started)
+        return;
+    const uint32_t groupEnd = _group.first + static_cast<uint32_t>(_group.sources);
+    giveUpTo(_group.known && after(groupEnd, _end) ? groupEnd : _end);
 }
 
 void RepairStage::activate(uint32_t serial, uint32_t repairSerial)
@@ -104,9 +112,18 @@ void RepairStage::activate(uint32_t serial, uint32_t repairSerial)
     _active = true;
     _serial = serial;
     _group = Group();
-    _started = _lastKnown && _lastSerial == serial;
-    if (_started)
-        _next = _end = _settled = _lastSequence + 1;
+    // The repair stream's header follows the link's first page (sequence
+    // 0), so a link not seen yet lost its first pages, which its first
+    // group may rebuild.
+    _started = true;
+    if (_lastKnown && _lastSerial == serial) {
+        _next = _lastSequence + 1;
+        if (!has(0))
+            _lost += _firstSequence; // pages before the first that came are past rebuilding
+    } else {
+        _next = has(0) ? 1 : 0;
+    }
+    _end = _settled = _next;
 }
 
 void RepairStage::onPiece(const RepairPiece& piece, uint32_t pageSerial)
@@ -240,14 +257,17 @@ void RepairStage::passOn()
     }
 }
 
-// Gaps before `sequence` are not waited for any more. A gap beyond the
-// pages stored is given up when they come, at most a group's length on.
+// Gaps before `sequence` are not waited for any more: the pages up to it
+// were sent, so those that never came count as lost, at most a group's
+// length beyond the pages stored.
 void RepairStage::giveUpTo(uint32_t sequence)
 {
     if (after(sequence, _end + RepairPiece::maxSources))
         sequence = _end + RepairPiece::maxSources;
     if (after(sequence, _settled))
         _settled = sequence;
+    if (after(sequence, _end))
+        _end = sequence;
     passOn();
 }
 

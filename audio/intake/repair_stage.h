@@ -115,6 +115,7 @@ private:
     bool _lastKnown = false; // of the latest page passed on outside the ring
     uint32_t _lastSerial = 0;
     uint32_t _lastSequence = 0;
+    uint32_t _firstSequence = 0; // of the first page of _lastSerial passed on
     Clock::time_point _passingTaken;
     bool _passingRebuilt = false;
     unsigned long _rebuilt = 0;
