@@ -4,19 +4,26 @@
 
 #include <isa-l/erasure_code.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace Wrappers {
 
 namespace {
 
-constexpr int maxK = Audio::RepairPiece::maxSources;
-constexpr int maxN = maxK + Audio::RepairPiece::maxRepairs;
+constexpr std::size_t maxK = Audio::RepairPiece::maxSources;
+constexpr std::size_t maxN = maxK + Audio::RepairPiece::maxRepairs;
+
+std::size_t at(int row, int columns)
+{
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(columns);
+}
 
 bool fits(int sources, int repairs, std::size_t length)
 {
-    return sources >= 1 && sources <= maxK && repairs >= 1 && repairs <= Audio::RepairPiece::maxRepairs
-           && length >= 1 && length <= Audio::RepairPiece::maxLength;
+    return sources >= 1 && sources <= Audio::RepairPiece::maxSources && repairs >= 1
+           && repairs <= Audio::RepairPiece::maxRepairs && length >= 1
+           && length <= Audio::RepairPiece::maxLength;
 }
 
 } // namespace
@@ -32,17 +39,16 @@ IsalRepairCode::IsalRepairCode()
 {
 }
 
-void IsalRepairCode::encode(int sources, int repairs, std::size_t length, const unsigned char* const* pages,
+void IsalRepairCode::encode(int sources, int repairs, std::size_t length, unsigned char* const* pages,
                             unsigned char* const* pieces)
 {
     if (!fits(sources, repairs, length))
         return;
     gf_gen_cauchy1_matrix(_matrix.data(), sources + repairs, sources);
-    ec_init_tables(sources, repairs, _matrix.data() + sources * sources, _tables.data());
-    for (int i = 0; i < sources; ++i)
-        _in[i] = const_cast<unsigned char*>(pages[i]); // ISA-L only reads its sources
-    ec_encode_data(static_cast<int>(length), sources, repairs, _tables.data(), _in.data(),
-                   const_cast<unsigned char**>(pieces));
+    ec_init_tables(sources, repairs, &_matrix[at(sources, sources)], _tables.data());
+    std::copy(pages, pages + sources, _in.begin());
+    std::copy(pieces, pieces + repairs, _out.begin());
+    ec_encode_data(static_cast<int>(length), sources, repairs, _tables.data(), _in.data(), _out.data());
 }
 
 // The first `sources` pieces present give the group's rows; the inverse of
@@ -65,7 +71,8 @@ bool IsalRepairCode::rebuild(int sources, int repairs, std::size_t length, unsig
     chosen = 0;
     for (int i = 0; i < sources + repairs && chosen < sources; ++i) {
         if (present[i])
-            std::memcpy(&_chosen[chosen++ * sources], &_matrix[i * sources], sources);
+            std::memcpy(&_chosen[at(chosen++, sources)], &_matrix[at(i, sources)],
+                        static_cast<std::size_t>(sources));
     }
     if (gf_invert_matrix(_chosen.data(), _inverse.data(), sources) != 0)
         return false;
@@ -73,7 +80,8 @@ bool IsalRepairCode::rebuild(int sources, int repairs, std::size_t length, unsig
     for (int i = 0; i < sources; ++i) {
         if (present[i])
             continue;
-        std::memcpy(&_rows[missing * sources], &_inverse[i * sources], sources);
+        std::memcpy(&_rows[at(missing, sources)], &_inverse[at(i, sources)],
+                    static_cast<std::size_t>(sources));
         _out[missing++] = pieces[i];
     }
     if (missing == 0)

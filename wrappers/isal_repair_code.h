@@ -15,8 +15,9 @@ class IsalRepairCode : public Audio::RepairCode {
 public:
     IsalRepairCode();
 
-    // The group's repair pieces from its pages, each `length` bytes.
-    void encode(int sources, int repairs, std::size_t length, const unsigned char* const* pages,
+    // The group's repair pieces from its pages, each `length` bytes; the
+    // pages are only read (ISA-L takes them as writable).
+    void encode(int sources, int repairs, std::size_t length, unsigned char* const* pages,
                 unsigned char* const* pieces);
     bool rebuild(int sources, int repairs, std::size_t length, unsigned char* const* pieces,
                  const bool* present) override;
@@ -27,8 +28,8 @@ private:
     std::vector<unsigned char> _inverse; // of _chosen
     std::vector<unsigned char> _rows;    // of _inverse, for the missing pages
     std::vector<unsigned char> _tables;  // ISA-L's expanded _rows
-    std::vector<unsigned char*> _in;
-    std::vector<unsigned char*> _out;
+    std::vector<unsigned char*> _in;     // the pieces a rebuild reads, or the pages encoded
+    std::vector<unsigned char*> _out;    // what it writes
 };
 
 } // namespace Wrappers

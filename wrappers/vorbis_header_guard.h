@@ -20,7 +20,7 @@ class HeaderStreams;
 class VorbisHeaderGuard : public Audio::PageGate {
 public:
     VorbisHeaderGuard();
-    ~VorbisHeaderGuard();
+    ~VorbisHeaderGuard() override;
     VorbisHeaderGuard(const VorbisHeaderGuard&) = delete;
     VorbisHeaderGuard& operator=(const VorbisHeaderGuard&) = delete;
 

@@ -79,5 +79,4 @@ Bytes sendWithRepair(const std::string& path, int percent)
     return sent->bytes;
 }
 
-
 } // namespace TestHelpers

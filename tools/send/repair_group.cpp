@@ -52,7 +52,7 @@ void RepairGroup::clear()
     _base = -1;
 }
 
-const unsigned char* const* RepairGroup::padded()
+unsigned char* const* RepairGroup::padded()
 {
     for (int i = 0; i < _count; ++i) {
         _pages[static_cast<size_t>(i)].resize(_longest, 0);

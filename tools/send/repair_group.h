@@ -38,7 +38,7 @@ public:
     // one: the granule its repair pages carry.
     int64_t granule() const { return _linkGranule < 0 ? 0 : _linkGranule; }
     // Every page, zeros after its end, longest() bytes each.
-    const unsigned char* const* padded();
+    unsigned char* const* padded();
 
 private:
     double _span;
@@ -46,7 +46,7 @@ private:
     int64_t _linkGranule = 0; // the link's last granule position; -1: unknown
     int64_t _base = -1;       // where the group's audio begins; -1: unknown
     std::vector<std::vector<unsigned char>> _pages;
-    std::vector<const unsigned char*> _pointers;
+    std::vector<unsigned char*> _pointers;
     int _count = 0;
     uint32_t _first = 0;
     uint32_t _next = 0; // the sequence number that follows
