@@ -66,9 +66,11 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
         }
         // What waits at the socket may be the repair a gap waits for; if
         // not, the gap waits no longer, as there is nothing else to read.
-        drain();
-        if (_served == _pages.size())
-            _intake.starve();
+        if (take(0)) {
+            drain();
+            continue;
+        }
+        _intake.starve();
         if (_served != _pages.size())
             break;
         _linkEnded = _intake.linkEnded();

@@ -50,6 +50,9 @@ TEST_P(OverALossyNetwork, OurSendersRepairDataLetsTheReceiverPlayEveryFrame)
 }
 
 INSTANTIATE_TEST_SUITE_P(Loss, OverALossyNetwork,
-                         ::testing::Values("numgen random mod 100 < 5", "numgen inc mod 60 < 3"));
+                         ::testing::Values("numgen random mod 100 < 5", "numgen inc mod 60 < 3"),
+                         [](const auto& rule) {
+                             return rule.index == 0 ? "FivePercentAtRandom" : "BurstsOfThree";
+                         });
 
 } // namespace
