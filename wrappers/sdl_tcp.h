@@ -3,8 +3,6 @@
 #include "wrappers/net_implementation.h"
 #include "wrappers/wakeup.h"
 
-#include <SDL_net.h>
-
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -13,7 +11,10 @@
 namespace Wrappers {
 
 // TCP stream transport. A listening instance hands out one instance per
-// accepted peer. One thread drives an instance at a time.
+// accepted peer. One thread drives an instance at a time. The sockets are
+// the system's own, opened here, so that the waits and sends can use the
+// descriptor; SDL_net only resolves the host to connect to, as it does for
+// the datagrams.
 class SDLTCP : public NetImplementation {
 public:
     SDLTCP();
@@ -35,7 +36,7 @@ public:
 
     // Hands over as much of data as the socket takes without waiting and
     // returns how much that was (0 when it takes nothing now); failures
-    // throw Utils::NetErrorSend. Without the descriptor it sends it all.
+    // throw Utils::NetErrorSend.
     int sendSome(const char* data, int len);
     // Waits at most timeout ms for the socket to become readable.
     void sel(int timeout);
@@ -45,21 +46,18 @@ public:
     bool waitForBytes(int timeout, std::initializer_list<const Wakeup*> wakeups);
 
     // The IPv4 address of the connected peer, network byte order; 0 unknown.
-    uint32_t peerHost() const;
+    uint32_t peerHost() const { return _peerHost; }
 
 private:
-    void open(const char* host, int port);
     // One attempt a second, unless giveUp says so before it; pause() takes
     // the second after each attempt and says whether to give up.
     SDLTCP* acceptEverySecond(const std::function<bool()>& giveUp, const std::function<bool()>& pause);
-    void attach();
-    int findDescriptor() const;
+    void takeWaitingPeer(int listener);
+    [[noreturn]] void failOpen(const char* what);
     void keepAlive() const;
 
-    IPaddress _address;
-    TCPsocket _sock;
-    SDLNet_SocketSet set;
-    int _fd = -1; // the system's descriptor behind _sock; -1 when it cannot be had
+    int _fd = -1;
+    uint32_t _peerHost = 0;
 };
 
 } // namespace Wrappers

@@ -136,7 +136,9 @@ void FakeReceiver::readControl()
 void FakeReceiver::readDatagram()
 {
     unsigned char buf[65536];
-    ssize_t n = ::recv(_udp.fd(), buf, sizeof buf, 0);
+    // Without waiting: a new attempt, started since the poll, drops what
+    // waited, and a blocking read would then hold the thread for good.
+    ssize_t n = ::recv(_udp.fd(), buf, sizeof buf, MSG_DONTWAIT);
     if (n <= 0 || !_receiving)
         return;
     size_t received;
