@@ -66,13 +66,15 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
         }
         // What waits at the socket may be the repair a gap waits for; if
         // not, the gap waits no longer, as there is nothing else to read.
-        if (take(0)) {
-            drain();
-            continue;
+        if (_intake.holding()) {
+            if (take(0)) {
+                drain();
+                continue;
+            }
+            _intake.starve();
+            if (_served != _pages.size())
+                break;
         }
-        _intake.starve();
-        if (_served != _pages.size())
-            break;
         _linkEnded = _intake.linkEnded();
         if (_linkEnded && !_endReported) {
             // A link's last page, and nothing behind it yet: the end of the

@@ -44,6 +44,8 @@ public:
     void settle(Clock::time_point now);
     // The decoder has nothing else to read: gaps held for repair are given up.
     void starve();
+    // A gap is held for its repair.
+    bool holding() const { return _repair.holding(); }
 
     // Bytes given up since the last page taken.
     std::size_t lostBytes() const { return _framer.lostBytes(); }
