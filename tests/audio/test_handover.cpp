@@ -55,6 +55,7 @@ TEST(Handover, ALateRefillIsSilenceAndTheNextBufferWaitsQueued)
     ASSERT_TRUE(ready(second));
     EXPECT_TRUE(first.get() && second.get());
     // Buffer 3 comes late: the device asks twice meanwhile.
+    ASSERT_TRUE(device.waitForSteps(5s));
     const int start = device.returned() - 2;
     device.step();
     device.step();

@@ -76,6 +76,12 @@ bool PlayingDevice::waitForReturned(int count, std::chrono::milliseconds timeout
     return _changed.wait_for(lock, timeout, [&] { return static_cast<int>(_played.size()) >= count; });
 }
 
+bool PlayingDevice::waitForSteps(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(_mutex);
+    return _changed.wait_for(lock, timeout, [&] { return static_cast<int>(_played.size()) >= _steps; });
+}
+
 bool PlayingDevice::waitForStarted(int count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock(_mutex);

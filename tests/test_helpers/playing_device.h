@@ -43,6 +43,9 @@ public:
     // Whether `count` requests (as returned() counts) have returned within
     // `timeout`.
     bool waitForReturned(int count, std::chrono::milliseconds timeout) const;
+    // Whether every step so far has returned within `timeout`: a filler is
+    // let go while its buffer is copied, before the request returns.
+    bool waitForSteps(std::chrono::milliseconds timeout) const;
     // Whether `count` requests have been made (returned or not) within
     // `timeout`.
     bool waitForStarted(int count, std::chrono::milliseconds timeout) const;
