@@ -83,13 +83,17 @@ style() {
     tidy
 }
 
-# Starts "$@" at idle priority, its output into the file LOG, in a session
-# of its own so that the exit trap ends it with its children; its process
-# id is the last of `background`.
+# Starts "$@" at idle priority, its output into the file LOG, in a process
+# group of its own so that the exit trap ends it with its children; its
+# process id is the last of `background`. Not in a session of its own: the
+# scheduler shares the cores among sessions first, and a build there got
+# half of them whatever its priority.
 idle() {
     local log=$1
     shift
-    setsid chrt --idle 0 "$@" >"$log" 2>&1 &
+    set -m
+    chrt --idle 0 "$@" >"$log" 2>&1 &
+    set +m
     background+=("$!")
 }
 
