@@ -242,6 +242,12 @@ const SenderDrops& Net::drops() const
     return udp ? udp->drops() : none;
 }
 
+std::chrono::steady_clock::time_point Net::arrivedAt() const
+{
+    const SDLUDP* udp = datagrams();
+    return udp ? udp->arrivedAt() : std::chrono::steady_clock::now();
+}
+
 uint32_t Net::peerHost() const
 {
     const SDLTCP* tcp = stream();

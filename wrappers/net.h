@@ -73,6 +73,9 @@ public:
     void hearNoOne();
     void hearNextSender();
     const SenderDrops& drops() const;
+    // When the datagram received last came in, by the steady clock; now
+    // for a transport that does not tell. The owning thread.
+    std::chrono::steady_clock::time_point arrivedAt() const;
     // The connected peer's IPv4 address (network byte order), 0 if unknown.
     // Any thread: fixed once the connection is accepted.
     uint32_t peerHost() const;

@@ -107,7 +107,7 @@ bool OggInput::receive(int timeoutMs)
 {
     if (!take(timeoutMs)) {
         const size_t before = _pages.size();
-        _intake.settle(_now());
+        _intake.settle(_now ? _now() : std::chrono::steady_clock::now());
         return _pages.size() != before;
     }
     drain();
@@ -149,7 +149,7 @@ bool OggInput::take(int timeoutMs)
         _pages.erase(_pages.begin(), _pages.begin() + static_cast<long>(_served));
         _served = 0;
     }
-    _intake.commit(static_cast<size_t>(n), _now());
+    _intake.commit(static_cast<size_t>(n), _now ? _now() : _net->arrivedAt());
     return true;
 }
 

@@ -69,8 +69,8 @@ public:
         _intake.setArrivalListener(std::move(listener));
     }
     bool stopRequested() const override { return _stopRequested && _stopRequested(); }
-    // What stamps each page's arrival: steady_clock's now, unless a test
-    // runs the intake in simulated time.
+    // What stamps each page's arrival: when the kernel says its datagram
+    // came in, unless a test runs the intake in simulated time.
     using Now = std::function<std::chrono::steady_clock::time_point()>;
     void setClock(Now now) { _now = std::move(now); }
 
@@ -95,7 +95,7 @@ private:
     bool _endReported = false;
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout
-    Now _now = [] { return std::chrono::steady_clock::now(); };
+    Now _now;             // empty: the transport's times
 };
 
 } // namespace Wrappers

@@ -4,6 +4,7 @@
 #include "utils/errors.h"
 #include "wrappers/net.h"
 #include "wrappers/sdl_timer.h"
+#include "wrappers/socket_wait.h"
 
 #include <SDL_net.h>
 #include <netinet/in.h>
@@ -51,27 +52,6 @@ void noDelay(int fd)
 {
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-// Polls the descriptors at most timeout ms (-1: no limit); a signal does
-// not end the wait early, the rest of the time is waited again.
-int pollFor(pollfd* fds, nfds_t count, int timeout)
-{
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
-    for (;;) {
-        const int n = poll(fds, count, timeout);
-        if (n >= 0)
-            return n;
-        if (errno != EINTR) {
-            std::printf("SDLTCP: poll: %s\n", Utils::systemError(errno).c_str());
-            throw Utils::NetErrorSelect();
-        }
-        if (timeout > 0) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            timeout = static_cast<int>(std::max<long long>(left, 0));
-        }
-    }
 }
 
 } // namespace
@@ -215,7 +195,7 @@ void SDLTCP::sel(int timeout)
         return;
     }
     pollfd fd{_fd, POLLIN, 0};
-    if (pollFor(&fd, 1, timeout) == 0)
+    if (pollFor(&fd, 1, timeout, "SDLTCP") == 0)
         throw Utils::NetErrorTimeout();
 }
 
@@ -231,7 +211,7 @@ bool SDLTCP::waitForBytes(int timeout, std::initializer_list<const Wakeup*> wake
             fds[count++] = {wakeup->descriptor(), POLLIN, 0};
     }
     // A closed or failed connection is readable too: its receive fails.
-    return pollFor(fds.data(), count, timeout) > 0 && fds[0].revents != 0;
+    return pollFor(fds.data(), count, timeout, "SDLTCP") > 0 && fds[0].revents != 0;
 }
 
 int SDLTCP::receive(void* buf, int size, int count, int timeout)

@@ -3,12 +3,18 @@
 #include "utils/console.h"
 #include "utils/errors.h"
 #include "wrappers/net.h"
-#include "wrappers/sdl_socket_wait.h"
+#include "wrappers/socket_wait.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace Wrappers {
 
@@ -19,10 +25,33 @@ constexpr int packetCapacity = 65536;
 constexpr int datagramSize = 1024;
 // Datagrams dropped in a row before the deadline is looked at again.
 constexpr int dropBatch = 256;
+// An arrival time further back than this was stepped by a change of the
+// wall clock between the arrival and the read: the read's time is nearer.
+constexpr std::chrono::seconds longestAge{10};
+
+// When the datagram of `message` came in, from the kernel's timestamp
+// (wall-clock time) taken to the steady clock; now when there is none.
+std::chrono::steady_clock::time_point arrival(msghdr& message)
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec stamp{};
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        const auto at = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+        const auto age = std::chrono::system_clock::now() - at;
+        if (age >= std::chrono::system_clock::duration::zero() && age < longestAge)
+            return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+    }
+    return now;
+}
 
 } // namespace
 
-SDLUDP::SDLUDP() : _address{}, _sock(nullptr), _packet(nullptr), set(nullptr), _channel(-1), _served(0)
+SDLUDP::SDLUDP() : _address{}, _sock(nullptr), _packet(nullptr), _channel(-1)
 {
     Net::initLibrary();
 }
@@ -30,27 +59,38 @@ SDLUDP::SDLUDP() : _address{}, _sock(nullptr), _packet(nullptr), set(nullptr), _
 SDLUDP::~SDLUDP()
 {
     Utils::printTrace("~SDLUDP()\n");
-    if (set)
-        SDLNet_FreeSocketSet(set);
     if (_packet)
         SDLNet_FreePacket(_packet);
     // Closed even when set-up failed half-way, so that no descriptor leaks.
     if (_sock)
         SDLNet_UDP_Close(_sock);
+    if (_fd >= 0)
+        close(_fd);
 }
 
+// The line keeps the words SDL_net gave when it opened this socket:
+// console texts are matched exactly by those who read the logs. The
+// address is not shared: a port another program holds is a failure.
 void SDLUDP::setupListen(int port)
 {
-    _sock = SDLNet_UDP_Open(static_cast<Uint16>(port));
-    if (!_sock) {
-        std::printf("SDLNet_UDP_Open: %s\n", SDL_GetError());
+    _fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (_fd < 0) {
+        std::printf("SDLNet_UDP_Open: Couldn't create socket\n");
         throw Utils::NetErrorCreateSocket();
     }
-    set = SDLNet_AllocSocketSet(2);
-    SDLNet_UDP_AddSocket(set, _sock);
-    _packet = SDLNet_AllocPacket(packetCapacity);
-    if (_packet)
-        _packet->len = 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        std::printf("SDLNet_UDP_Open: Couldn't bind to local port\n");
+        close(_fd);
+        _fd = -1;
+        throw Utils::NetErrorCreateSocket();
+    }
+    const int on = 1;
+    setsockopt(_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    _datagram.resize(packetCapacity);
 }
 
 void SDLUDP::setupSend(std::string host, int port)
@@ -91,15 +131,17 @@ int SDLUDP::sendData(const char* data, int len)
 int SDLUDP::receive(void* buf, int size, int count, int timeout)
 {
     const long long request = static_cast<long long>(size) * count;
-    if (request <= 0 || !_packet || !set)
+    if (request <= 0 || _fd < 0)
         throw Utils::NetErrorFault();
     const int want = static_cast<int>(std::min<long long>(request, 1 << 30));
-
-    if (_served >= _packet->len)
-        nextDatagram(timeout);
-
-    const int n = std::min(want, _packet->len - _served);
-    std::memcpy(buf, _packet->data + _served, static_cast<size_t>(n));
+    if (_served >= _length) {
+        if (want >= packetCapacity)
+            return nextDatagram(buf, timeout);
+        _length = nextDatagram(_datagram.data(), timeout);
+        _served = 0;
+    }
+    const int n = std::min(want, _length - _served);
+    std::memcpy(buf, _datagram.data() + _served, static_cast<size_t>(n));
     _served += n;
     return n;
 }
@@ -122,47 +164,69 @@ void SDLUDP::hearNextSender()
 }
 
 // Waits until a datagram with bytes from a sender that is heard is in
-// _packet, at most timeout ms in all; with a timeout of 0, takes only what
-// is waiting already. Empty datagrams and those of other senders are
-// dropped on the way without starting the wait again, so no trickle of them
-// can hold the caller; a flood of them is taken off the socket in batches
-// even past the deadline, so that it cannot crowd out the stream.
-void SDLUDP::nextDatagram(int timeout)
+// `into`, at most timeout ms in all; with a timeout of 0, takes only what
+// is waiting already. Returns its length. Empty datagrams and those of
+// other senders are dropped on the way without starting the wait again, so
+// no trickle of them can hold the caller; a flood of them is taken off the
+// socket in batches even past the deadline, so that it cannot crowd out
+// the stream.
+int SDLUDP::nextDatagram(void* into, int timeout)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
     for (int dropped = 0;;) {
-        const int got = SDLNet_UDP_Recv(_sock, _packet);
-        if (got < 0)
-            throw Utils::NetErrorFault();
-        if (got > 0 && _packet->len > 0 && heard(_packet->address)) {
-            _served = 0;
-            return;
-        }
-        _served = _packet->len; // a dropped datagram is never served
-        if (got > 0 && ++dropped < dropBatch)
+        const int got = receiveOne(into);
+        if (got > 0)
+            return got;
+        if (got < 0 && ++dropped < dropBatch)
             continue;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             throw Utils::NetErrorTimeout();
         dropped = 0;
         if (got == 0)
-            waitReadable(set, static_cast<int>(left));
+            waitReadable(static_cast<int>(left));
     }
 }
 
-// Whether a datagram from `from` is for the caller: from the heard host
-// and, once one has been accepted, from the same port; others are counted.
-bool SDLUDP::heard(const IPaddress& from)
+// One datagram off the socket without waiting: its length when it is one
+// to hear, -1 when it was dropped, 0 when none was waiting.
+int SDLUDP::receiveOne(void* into)
+{
+    sockaddr_in from{};
+    iovec part{into, packetCapacity};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(_fd, &message, MSG_DONTWAIT);
+    if (got < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            return 0;
+        throw Utils::NetErrorFault();
+    }
+    if (got == 0 || !heard(from.sin_addr.s_addr, from.sin_port))
+        return -1;
+    _arrivedAt = arrival(message);
+    return static_cast<int>(got);
+}
+
+// Whether a datagram from host:port (network byte order) is for the
+// caller: from the heard host and, once one has been accepted, from the
+// same port; others are counted.
+bool SDLUDP::heard(uint32_t host, uint16_t port)
 {
     if (_hearing == Hearing::anyone)
         return true;
-    if (_hearing == Hearing::noOne || from.host != _heardHost
-        || (_heardPort != 0 && from.port != _heardPort)) {
-        _drops.note(from.host, from.port);
+    if (_hearing == Hearing::noOne || host != _heardHost || (_heardPort != 0 && port != _heardPort)) {
+        _drops.note(host, port);
         return false;
     }
-    _heardPort = from.port;
+    _heardPort = port;
     return true;
 }
 
@@ -173,11 +237,19 @@ NetImplementation* SDLUDP::accept(const std::function<bool()>&)
 
 void SDLUDP::sel(int timeout)
 {
-    if (!set) {
+    if (_fd < 0) {
         std::printf("Net::sel called without set set\n");
         return;
     }
-    waitReadable(set, timeout);
+    waitReadable(timeout);
+}
+
+// Throws Utils::NetErrorTimeout when no datagram came within timeout ms.
+void SDLUDP::waitReadable(int timeout) const
+{
+    pollfd fd{_fd, POLLIN, 0};
+    if (pollFor(&fd, 1, timeout, "SDLUDP") == 0)
+        throw Utils::NetErrorTimeout();
 }
 
 } // namespace Wrappers

@@ -5,15 +5,21 @@
 
 #include <SDL_net.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace Wrappers {
 
 // UDP datagram transport: a listener hands up one datagram per receive; a
 // sender cuts a buffer into datagrams of at most 1024 bytes towards one
 // destination. One thread drives an instance at a time.
+//
+// The listener holds its own descriptor (SDL_net sends): the kernel tells
+// when each datagram came in, which the decoding thread, reading in
+// bursts between hand-overs, could only tell tens of milliseconds late.
 class SDLUDP : public NetImplementation {
 public:
     SDLUDP();
@@ -25,8 +31,12 @@ public:
     void setupSend(std::string host, int port) override;
     int sendData(const char* data, int len) override;
     // One datagram per call. A datagram longer than the request is served
-    // over the following calls, before the next datagram.
+    // over the following calls, before the next datagram. A request with
+    // room for any datagram gets it straight from the socket.
     int receive(void* buf, int size, int count, int timeout) override;
+    // When the datagram received last came in, by this machine's steady
+    // clock.
+    std::chrono::steady_clock::time_point arrivedAt() const { return _arrivedAt; }
     NetImplementation* accept(const std::function<bool()>& giveUp) override;
 
     // Waits at most timeout ms for a datagram to be ready.
@@ -43,17 +53,23 @@ public:
     const SenderDrops& drops() const { return _drops; }
 
 private:
-    void nextDatagram(int timeout);
-    bool heard(const IPaddress& from);
+    int nextDatagram(void* into, int timeout);
+    int receiveOne(void* into);
+    void waitReadable(int timeout) const;
+    bool heard(uint32_t host, uint16_t port);
 
+    // Sending, through SDL_net.
     IPaddress _address;
     UDPsocket _sock;
     UDPpacket* _packet;
-    SDLNet_SocketSet set;
     int _channel;
-    // Bytes of the datagram in _packet already handed out; the rest is
-    // served before the socket is read again.
-    int _served;
+    // Listening: the descriptor, and the datagram served over several
+    // receives when a request has less room than it.
+    int _fd = -1;
+    std::vector<unsigned char> _datagram;
+    int _length = 0;
+    int _served = 0; // bytes of _datagram already handed out
+    std::chrono::steady_clock::time_point _arrivedAt{};
     enum class Hearing { anyone, host, noOne };
     Hearing _hearing = Hearing::anyone;
     uint32_t _heardHost = 0; // as SDL_net keeps it: network byte order
