@@ -21,6 +21,11 @@ LoopbackSocket::LoopbackSocket(Kind kind, int port, bool anyAddress)
     sockaddr_in addr = loopbackAddress(port);
     if (anyAddress)
         addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    // As the receiver listens: a connection of an earlier run lingering
+    // on the port does not hold it.
+    const int on = 1;
+    if (_fd >= 0 && anyAddress && kind == Kind::Tcp)
+        ::setsockopt(_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     socklen_t len = sizeof addr;
     if (_fd >= 0 && ::bind(_fd, reinterpret_cast<sockaddr*>(&addr), len) == 0
         && ::getsockname(_fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
