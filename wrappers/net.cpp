@@ -207,6 +207,17 @@ int Net::receive(void* buf, int size, int count, int timeout)
     return _impl->receive(buf, size, count, timeout);
 }
 
+int Net::receiveWaiting(void* buf, int size, int timeout)
+{
+    if (SDLUDP* udp = datagrams())
+        return udp->receiveWaiting(buf, size, timeout);
+    try {
+        return receive(buf, size, 1, timeout);
+    } catch (const Utils::NetErrorTimeout&) {
+        return 0;
+    }
+}
+
 SDLTCP* Net::stream() const
 {
     return dynamic_cast<SDLTCP*>(_impl.get());

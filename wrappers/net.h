@@ -65,6 +65,9 @@ public:
     // The same, giving up once stop is raised.
     Net* acceptUntil(const Wakeup& stop);
     int receive(void* buf, int size, int count, int timeout);
+    // One read of at most size bytes, as receive, but 0 instead of
+    // Utils::NetErrorTimeout when nothing came within timeout ms.
+    int receiveWaiting(void* buf, int size, int timeout);
     int sendData(const char* data, int len);
 
     // A datagram listener's choice of senders, and what it dropped; see

@@ -136,9 +136,7 @@ bool OggInput::take(int timeoutMs)
         return false;
     int n = 0;
     try {
-        n = _net->receive(_intake.room(), 1, datagramCapacity, timeoutMs);
-    } catch (const Utils::NetErrorTimeout&) {
-        return false;
+        n = _net->receiveWaiting(_intake.room(), datagramCapacity, timeoutMs);
     } catch (const Utils::NetError&) {
         _broken = true; // waiting again would only fail again at once
         return false;

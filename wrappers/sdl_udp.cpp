@@ -131,9 +131,21 @@ int SDLUDP::sendData(const char* data, int len)
 int SDLUDP::receive(void* buf, int size, int count, int timeout)
 {
     const long long request = static_cast<long long>(size) * count;
-    if (request <= 0 || _fd < 0)
+    const int n = serve(buf, static_cast<int>(std::clamp<long long>(request, 0, 1 << 30)), timeout);
+    if (n == 0)
+        throw Utils::NetErrorTimeout();
+    return n;
+}
+
+int SDLUDP::receiveWaiting(void* buf, int size, int timeout)
+{
+    return serve(buf, size, timeout);
+}
+
+int SDLUDP::serve(void* buf, int want, int timeout)
+{
+    if (want <= 0 || _fd < 0)
         throw Utils::NetErrorFault();
-    const int want = static_cast<int>(std::min<long long>(request, 1 << 30));
     if (_served >= _length) {
         if (want >= packetCapacity)
             return nextDatagram(buf, timeout);
@@ -165,7 +177,7 @@ void SDLUDP::hearNextSender()
 
 // Waits until a datagram with bytes from a sender that is heard is in
 // `into`, at most timeout ms in all; with a timeout of 0, takes only what
-// is waiting already. Returns its length. Empty datagrams and those of
+// is waiting already. Returns its length, 0 when none came. Empty datagrams and those of
 // other senders are dropped on the way without starting the wait again, so
 // no trickle of them can hold the caller; a flood of them is taken off the
 // socket in batches even past the deadline, so that it cannot crowd out
@@ -182,10 +194,12 @@ int SDLUDP::nextDatagram(void* into, int timeout)
             continue;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            throw Utils::NetErrorTimeout();
+            return 0;
         dropped = 0;
-        if (got == 0)
-            waitReadable(static_cast<int>(left));
+        if (got == 0) {
+            pollfd fd{_fd, POLLIN, 0};
+            pollFor(&fd, 1, static_cast<int>(left), "SDLUDP");
+        }
     }
 }
 
@@ -241,12 +255,6 @@ void SDLUDP::sel(int timeout)
         std::printf("Net::sel called without set set\n");
         return;
     }
-    waitReadable(timeout);
-}
-
-// Throws Utils::NetErrorTimeout when no datagram came within timeout ms.
-void SDLUDP::waitReadable(int timeout) const
-{
     pollfd fd{_fd, POLLIN, 0};
     if (pollFor(&fd, 1, timeout, "SDLUDP") == 0)
         throw Utils::NetErrorTimeout();

@@ -34,6 +34,10 @@ public:
     // over the following calls, before the next datagram. A request with
     // room for any datagram gets it straight from the socket.
     int receive(void* buf, int size, int count, int timeout) override;
+    // As receive, but 0 instead of Utils::NetErrorTimeout when nothing came
+    // within timeout ms: the decoding thread looks for more after every
+    // datagram, and an exception each time costs more than the datagram.
+    int receiveWaiting(void* buf, int size, int timeout);
     // When the datagram received last came in, by this machine's steady
     // clock.
     std::chrono::steady_clock::time_point arrivedAt() const { return _arrivedAt; }
@@ -53,9 +57,9 @@ public:
     const SenderDrops& drops() const { return _drops; }
 
 private:
+    int serve(void* buf, int want, int timeout);
     int nextDatagram(void* into, int timeout);
     int receiveOne(void* into);
-    void waitReadable(int timeout) const;
     bool heard(uint32_t host, uint16_t port);
 
     // Sending, through SDL_net.
