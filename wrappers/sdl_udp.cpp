@@ -28,6 +28,11 @@ constexpr int dropBatch = 256;
 // An arrival time further back than this was stepped by a change of the
 // wall clock between the arrival and the read: the read's time is nearer.
 constexpr std::chrono::seconds longestAge{10};
+// Room in the kernel for what comes while the decoding thread waits for
+// the device: it takes the datagrams once per buffer, and a sender may
+// send seconds of audio at once. Beyond the system's limit only where the
+// receiver may go beyond it.
+constexpr int receiveBuffer = 1 << 20;
 
 // When the datagram of `message` came in, from the kernel's timestamp
 // (wall-clock time) taken to the steady clock; now when there is none.
@@ -90,6 +95,8 @@ void SDLUDP::setupListen(int port)
     }
     const int on = 1;
     setsockopt(_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    if (setsockopt(_fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
+        setsockopt(_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     _datagram.resize(packetCapacity);
 }
 

@@ -6,10 +6,10 @@
 
 namespace Audio {
 
-// Where the stream's datagrams come in, as the fill loop sees it: they are
-// taken while it would otherwise only wait for the device, so that each
-// page's arrival is known to the moment. The real one is Wrappers::OggInput.
-// Used by the decoding thread.
+// Where the stream's datagrams come in, as the fill loop sees it: taken
+// after each hand-over, or as they arrive while a cushion is kept, each
+// page dated by when it came. The real one is Wrappers::OggInput. Used by
+// the decoding thread.
 class Intake {
 public:
     virtual ~Intake() = default;

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -113,6 +114,16 @@ TEST_F(SDLUDPTest, TimeoutThenTheNextDatagram)
     EXPECT_THROW(_listener.receive(buf, 1, sizeof buf, 999), Utils::NetErrorTimeout);
     _other.sendTo(_port, "late");
     EXPECT_EQ(receive(64), "late");
+}
+
+// The decoding thread reads in bursts: a datagram's time is when it came.
+TEST_F(SDLUDPTest, ADatagramIsDatedByItsArrivalNotByItsRead)
+{
+    _other.sendTo(_port, "early");
+    _listener.sel(999);
+    const auto arrivedBefore = std::chrono::steady_clock::now();
+    EXPECT_EQ(receive(64), "early");
+    EXPECT_LT(_listener.arrivedAt(), arrivedBefore);
 }
 
 TEST_F(SDLUDPTest, LongDatagramIsServedOverSeveralReceives)
