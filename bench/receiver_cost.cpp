@@ -311,6 +311,7 @@ void measureRunStarts(ChildProcess& veldrane, const Bench::ProcessStats& idle, i
 struct Round {
     double cpuPerSecond = 0; // ms of CPU per second of audio
     double wakeUpsPerSecond = 0;
+    long peakKb = 0; // peak resident memory at the round's end
 };
 
 Round roundOf(const Bench::ProcessStats& before, const Bench::ProcessStats& after, double elapsed)
@@ -342,6 +343,8 @@ bool playRound(ChildProcess& veldrane, const Bench::ProcessStats& idle, const st
     const double elapsed = seconds(Clock::now() - t0);
     own = roundOf(ownBefore, ownAfter, elapsed);
     gst = roundOf(gstBefore, gstAfter, elapsed);
+    own.peakKb = Bench::peakMemoryKb(veldrane.pid());
+    gst.peakKb = Bench::peakMemoryKb(peer.pid());
     if (show) {
         std::printf("    last round, veldrane:\n");
         printThreads(ownBefore, ownAfter, elapsed, ThreadRoles(veldrane.pid(), idle));
@@ -388,8 +391,8 @@ void printBareOutputWakeUps()
 
 void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, double secs, int rounds)
 {
-    TestHelpers::OggParams params;
-    params.seconds = seconds(settleTime + tailTime) + secs;
+    // Datagrams as many as music's: a pure tone needs few bits.
+    const TestHelpers::OggParams params = TestHelpers::musicLike(seconds(settleTime + tailTime) + secs);
     const std::vector<Bytes> stream = TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024);
     std::vector<double> own, gst, ratio, ownWake, gstWake;
     const Bench::SecondSink sink;
@@ -410,10 +413,11 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
         ratio.push_back(g.cpuPerSecond > 0 ? r.cpuPerSecond / g.cpuPerSecond : 0);
         ownWake.push_back(r.wakeUpsPerSecond);
         gstWake.push_back(g.wakeUpsPerSecond);
-        std::printf("    round %d: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s | GStreamer %.2f ms,"
-                    " %.0f wake-ups/s (%.2f times)\n",
-                    i + 1, r.cpuPerSecond, r.wakeUpsPerSecond, g.cpuPerSecond, g.wakeUpsPerSecond,
-                    ratio.back());
+        std::printf(
+            "    round %d: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s, peak %ld KiB | GStreamer"
+            " %.2f ms, %.0f wake-ups/s, peak %ld KiB (%.2f times)\n",
+            i + 1, r.cpuPerSecond, r.wakeUpsPerSecond, r.peakKb, g.cpuPerSecond, g.wakeUpsPerSecond, g.peakKb,
+            ratio.back());
     }
     std::printf("    median: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s | GStreamer %.2f ms, %.0f"
                 " wake-ups/s; ratio of a round's pair %.2f\n",

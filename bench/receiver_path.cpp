@@ -10,6 +10,7 @@
 // Needs a sound server (scripts/pulse.sh). Usage:
 //   bench_receiver_path [seconds of audio, default 120] [runs, default 20]
 
+#include "support/thread_stats.h"
 #include "test_helpers/child_process.h"
 #include "test_helpers/ogg_maker.h"
 #include "test_helpers/process_cpu.h"
@@ -25,7 +26,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,16 +35,6 @@ using namespace std::chrono;
 using namespace TestHelpers;
 
 namespace {
-
-long peakMemoryKb(pid_t pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 double ms(steady_clock::duration d)
 {
@@ -150,7 +140,7 @@ int main(int argc, char** argv)
     std::printf("floor, bare ov_read_float of the same stream: %.4f s per s of audio; ratio %.2f\n",
                 floorCpu / audioSeconds, playCpu / floorCpu);
     std::printf("veldrane CPU while idle: %.3f s over 10 s\n", idleCpu);
-    std::printf("veldrane peak memory (VmHWM): %ld kB\n", peakMemoryKb(veldrane.pid()));
+    std::printf("veldrane peak memory (VmHWM): %ld kB\n", Bench::peakMemoryKb(veldrane.pid()));
     std::printf("UNDERRUN lines: %d\n", veldrane.countLines("UNDERRUN"));
     return 0;
 }

@@ -97,4 +97,14 @@ ThreadStats ProcessStats::since(const ThreadStats& now) const
     return delta;
 }
 
+long peakMemoryKb(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
 } // namespace Bench

@@ -39,4 +39,8 @@ private:
     std::vector<ThreadStats> _threads;
 };
 
+// The process's peak resident memory so far (VmHWM), in KiB; -1 when it
+// cannot be read.
+long peakMemoryKb(pid_t pid);
+
 } // namespace Bench
