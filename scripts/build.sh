@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds into DIR (default: build/) with any extra CMake
 # arguments, e.g. scripts/build.sh build-asan -DVELDRANE_SANITIZE=address.
-# VELDRANE_TARGETS="a b" builds only those targets. The compiler's output is
+# VELDRANE_TARGETS="a b" builds only those targets; VELDRANE_JOBS=N runs N
+# compilers at once (default: one per core). The compiler's output is
 # shown only when the build fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +16,7 @@ log=$(mktemp /tmp/veldrane-build.XXXXXX)
 trap 'rm -f "$log"' EXIT
 echo "Building in $dir ..."
 if ! { cmake -S "$root" -B "$dir" -DVELDRANE_WERROR=ON "$@" &&
-       cmake --build "$dir" -j"$(nproc)" "${targets[@]}"; } >"$log" 2>&1; then
+       cmake --build "$dir" -j"${VELDRANE_JOBS:-$(nproc)}" "${targets[@]}"; } >"$log" 2>&1; then
     grep -E -A5 "error|Error" "$log" | head -n 80 || tail -n 80 "$log"
     echo "build.sh: the build in $dir failed" >&2
     exit 1
