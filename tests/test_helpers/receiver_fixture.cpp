@@ -31,6 +31,10 @@ void ReceiverFixture::TearDown()
         EXPECT_TRUE(veldrane->isRunning()) << "the receiver ended";
         for (const Heard& run : _heard)
             expectToldTruly(run);
+        // What the receiver said, for a failure seen only on another machine.
+        if (HasFailure())
+            for (const std::string& line : veldrane->lines())
+                std::fprintf(stderr, "veldrane: %s\n", line.c_str());
     }
 }
 
