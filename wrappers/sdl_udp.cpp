@@ -184,11 +184,11 @@ void SDLUDP::hearNextSender()
 
 // Waits until a datagram with bytes from a sender that is heard is in
 // `into`, at most timeout ms in all; with a timeout of 0, takes only what
-// is waiting already. Returns its length, 0 when none came. Empty datagrams and those of
-// other senders are dropped on the way without starting the wait again, so
-// no trickle of them can hold the caller; a flood of them is taken off the
-// socket in batches even past the deadline, so that it cannot crowd out
-// the stream.
+// is waiting already. Returns its length, 0 when none came. Empty
+// datagrams and those of other senders are dropped on the way without
+// starting the wait again, so no trickle of them can hold the caller; a
+// flood of them is taken off the socket in batches even past the
+// deadline, so that it cannot crowd out the stream.
 int SDLUDP::nextDatagram(void* into, int timeout)
 {
     using Clock = std::chrono::steady_clock;
