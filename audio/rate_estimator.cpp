@@ -1,5 +1,6 @@
 #include "audio/rate_estimator.h"
 
+#include "audio/format.h"
 #include "audio/least_squares.h"
 
 #include <algorithm>
@@ -35,6 +36,13 @@ constexpr std::size_t maxGroup = 8;
 // How far, in its own standard errors, the slope of either half of the
 // points may lie from the slope of them all.
 constexpr double agreeSigmas = 3.0;
+// A difference surely beyond the speed range is no clock a sender should
+// have. A network that holds datagrams and lets them go on a grid of its
+// own beats with their size into a sawtooth of arrivals whose every tooth
+// is a straight line, as steep as the two rhythms differ, but no higher
+// than the network holds them. Such a slope counts only once its line has
+// moved further than that.
+constexpr double beyondRangeRiseSeconds = 2.0;
 // The stretch over which lateness() looks back.
 constexpr std::size_t latenessBuckets = 30;
 
@@ -161,6 +169,9 @@ void RateEstimator::refit()
     // out further while its points are few.
     // The standard error told is widened so, for the ratio of two clocks too.
     const double uncertainty = (1.0 + fewPointsWeight / static_cast<double>(f.points)) * f.stderrSlope;
+    if (!_established && magnitude - uncertainty > maxSpeedChange
+        && magnitude * span < beyondRangeRiseSeconds)
+        return;
     if (!_established)
         _established = magnitude > enterSigmas * uncertainty && magnitude >= minSlope;
     else
