@@ -37,6 +37,8 @@ public:
     std::size_t count() const { return _count; }
     const Slot& slot(std::size_t i) const { return _pending[i]; }
     const unsigned char* data(const Slot& s) const { return _bytes.data() + s.at; }
+    // A page's check may change its bytes while it runs, and puts them back.
+    unsigned char* data(const Slot& s) { return _bytes.data() + s.at; }
     // Bytes of slot i not framed yet begin here.
     std::size_t begin(std::size_t i) const { return i == 0 ? _offset : 0; }
     std::size_t frontBytes() const { return _pending[0].size - _offset; }

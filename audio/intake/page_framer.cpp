@@ -85,8 +85,23 @@ PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from, bool bu
             return Framed::missing; // not known: treated as still arriving
         _checkBudget -= _length;
     }
-    gather(o, from + got, _length - got, page + got);
-    return _check.holds(page, _length) ? Framed::good : Framed::bad;
+    _page = from == 0 ? inPlace(o) : nullptr;
+    if (!_page) {
+        gather(o, from + got, _length - got, page + got);
+        _page = page;
+    }
+    return _check.holds(_page, _length) ? Framed::good : Framed::bad;
+}
+
+// A page that lies whole in the first datagram of the order is checked and
+// passed on where it arrived: the one copy it then needs is the decoder's.
+unsigned char* PageFramer::inPlace(const Order& o)
+{
+    if (o.n == 0)
+        return nullptr;
+    const DatagramWindow::Slot& s = _window.slot(o.at[0]);
+    const std::size_t b = _window.begin(o.at[0]);
+    return s.size - b >= _length ? _window.data(s) + b : nullptr;
 }
 
 std::size_t PageFramer::available(const Order& o) const
@@ -311,7 +326,7 @@ std::size_t PageFramer::nextCapture(std::size_t from, std::size_t end) const
 
 void PageFramer::take(bool afterLoss)
 {
-    _order.push(_scratch.data(), _length, afterLoss || _lostBytes > 0);
+    _order.push(_page, _length, afterLoss || _lostBytes > 0);
     _window.consume(_length);
     _lostBytes = 0;
 }

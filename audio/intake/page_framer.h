@@ -52,6 +52,7 @@ private:
     Framed frameAt(const Order& o, std::size_t from, bool budgeted = true);
     std::size_t available(const Order& o) const;
     std::size_t gather(const Order& o, std::size_t from, std::size_t length, unsigned char* dst) const;
+    unsigned char* inPlace(const Order& o);
     bool repair(Framed natural);
     bool dedup(Order& o) const;
     bool adopt();
@@ -72,8 +73,9 @@ private:
     DatagramWindow& _window;
     PageCheck& _check;
     PageOrder& _order;
-    std::vector<unsigned char> _scratch; // the page being framed
-    std::size_t _length = 0;             // of the page in _scratch
+    std::vector<unsigned char> _scratch; // the page being framed, when it spans datagrams
+    unsigned char* _page = nullptr;      // the page framed: in _scratch or in the window
+    std::size_t _length = 0;             // of _page
     Order _natural, _base, _variant;
     unsigned long _duplicates = 0;
     unsigned long _reordered = 0;
