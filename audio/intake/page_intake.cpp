@@ -26,6 +26,12 @@ void PageIntake::reset()
 void PageIntake::commit(std::size_t size, Clock::time_point now)
 {
     _repair.tick(now);
+    RepairPiece piece;
+    if (RepairPiece::read(_window.room(), size, piece)) {
+        _repair.onPiece(piece);
+        afterPages();
+        return;
+    }
     _window.commit(size);
     _framer.frame();
     _order.datagramEnded();
@@ -46,11 +52,11 @@ void PageIntake::starve()
 }
 
 // Once a stream is known to carry repair data, its gaps are the repair
-// stage's to count, and its repair stream's are no loss of audio.
+// stage's to count.
 void PageIntake::afterPages()
 {
     if (_repair.active())
-        _order.countElsewhere(_repair.protectedSerial(), _repair.repairSerial());
+        _order.countElsewhere(_repair.protectedSerial());
 }
 
 PageIntake::Counts PageIntake::counts() const

@@ -137,15 +137,15 @@ void PageOrder::release()
     give(s, _held.data(), length);
 }
 
-void PageOrder::countElsewhere(uint32_t serial, uint32_t other)
+void PageOrder::countElsewhere(uint32_t serial)
 {
     _elsewhere = true;
-    _elsewhereSerials = {serial, other};
+    _elsewhereSerial = serial;
 }
 
 void PageOrder::countLost(uint32_t serial, uint32_t pages)
 {
-    if (!_elsewhere || (serial != _elsewhereSerials[0] && serial != _elsewhereSerials[1]))
+    if (!_elsewhere || serial != _elsewhereSerial)
         _lost += pages;
 }
 

@@ -32,9 +32,9 @@ public:
     unsigned long duplicates() const { return _duplicates; } // pages dropped as repeats
     unsigned long reordered() const { return _reordered; }   // pages put back in order
     unsigned long lost() const { return _lost; }             // pages never filled in
-    // The gaps of these streams are counted after this stage (a stream
-    // whose gaps may yet be rebuilt, and its repair stream).
-    void countElsewhere(uint32_t serial, uint32_t other);
+    // The gaps of this stream are counted after this stage: they may yet be
+    // rebuilt.
+    void countElsewhere(uint32_t serial);
     void resetCounts();
 
 private:
@@ -66,7 +66,7 @@ private:
     unsigned long _reordered = 0;
     unsigned long _lost = 0;
     bool _elsewhere = false;
-    std::array<uint32_t, 2> _elsewhereSerials{};
+    uint32_t _elsewhereSerial = 0;
 };
 
 } // namespace Audio

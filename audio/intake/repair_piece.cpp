@@ -6,7 +6,7 @@ namespace Audio {
 
 namespace {
 
-constexpr unsigned char magic[8] = {'V', 'R', 'e', 'p', 'a', 'i', 'r', 1};
+constexpr unsigned char magic[8] = {'V', 'R', 'e', 'p', 'a', 'i', 'r', 2};
 
 uint32_t le32(const unsigned char* p)
 {
@@ -21,22 +21,28 @@ void put32(unsigned char* p, uint32_t v)
 
 } // namespace
 
-bool RepairPiece::read(const unsigned char* packet, std::size_t bytes, RepairPiece& piece)
+bool RepairPiece::read(const unsigned char* datagram, std::size_t bytes, RepairPiece& piece)
 {
-    if (bytes < headerBytes || std::memcmp(packet, magic, sizeof magic) != 0)
+    if (bytes < headerBytes || std::memcmp(datagram, magic, sizeof magic) != 0)
         return false;
-    piece.serial = le32(packet + 8);
-    piece.first = le32(packet + 12);
-    piece.sources = packet[16];
-    piece.repairs = packet[17];
-    piece.index = packet[18];
-    piece.length = std::size_t{packet[20]} | std::size_t{packet[21]} << 8;
-    piece.data = packet + headerBytes;
+    piece.serial = le32(datagram + 8);
+    piece.first = le32(datagram + 12);
+    piece.sources = datagram[16];
+    piece.repairs = datagram[17];
+    piece.index = datagram[18];
+    piece.length = std::size_t{datagram[20]} | std::size_t{datagram[21]} << 8;
+    piece.data = datagram + headerBytes;
     if (piece.sources == 0)
-        return piece.repairs == 0 && piece.length == 0;
+        return piece.repairs == 0 && piece.length == 0 && bytes == headerBytes;
     return piece.sources <= maxSources && piece.repairs >= 1 && piece.repairs <= maxRepairs
            && piece.index < piece.repairs && piece.length >= 1 && piece.length <= maxLength
            && bytes == headerBytes + piece.length;
+}
+
+void RepairPiece::applyMask(unsigned char* bytes, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        bytes[i] ^= mask;
 }
 
 void RepairPiece::writeHeader(unsigned char* out) const

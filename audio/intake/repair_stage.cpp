@@ -56,12 +56,6 @@ void RepairStage::onPage(const unsigned char* page, std::size_t length)
 {
     const uint32_t serial = PageFields::serial(page);
     const uint32_t sequence = PageFields::sequence(page);
-    const std::size_t header = PageFields::headerLength(page);
-    RepairPiece piece;
-    if (RepairPiece::read(page + header, length - header, piece) && piece.serial != serial) {
-        onPiece(piece, serial);
-        return;
-    }
     if (_active && serial == _serial && length <= maxLength) {
         if (_started && after(_next, sequence) && !PageFields::first(page))
             return; // rebuilt already, or given up on: too late either way
@@ -80,7 +74,7 @@ void RepairStage::onPage(const unsigned char* page, std::size_t length)
     // Another stream, or a page too long to keep: what is held goes first.
     release();
     if (PageFields::first(page) && serial != _serial)
-        _active = false; // a new link; its repair stream follows its first page
+        _active = false; // a new link; its repair header follows its first page
     if (!_active && PageFields::first(page) && length <= maxLength)
         store(page, length, sequence); // a group of the link begins with it
     if (_active && serial == _serial)
@@ -103,18 +97,17 @@ void RepairStage::release()
     giveUpTo(_group.known && after(groupEnd, _end) ? groupEnd : _end);
 }
 
-void RepairStage::activate(uint32_t serial, uint32_t repairSerial)
+void RepairStage::activate(uint32_t serial)
 {
-    _repairSerial = repairSerial;
     if (_active && _serial == serial)
         return;
     release();
     _active = true;
     _serial = serial;
     _group = Group();
-    // The repair stream's header follows the link's first page (sequence
-    // 0), so a link not seen yet lost its first pages, which its first
-    // group may rebuild.
+    // The repair header follows the link's first page (sequence 0), so a
+    // link not seen yet lost its first pages, which its first group may
+    // rebuild.
     _started = true;
     if (_lastKnown && _lastSerial == serial) {
         _next = _lastSequence + 1;
@@ -126,9 +119,9 @@ void RepairStage::activate(uint32_t serial, uint32_t repairSerial)
     _end = _settled = _next;
 }
 
-void RepairStage::onPiece(const RepairPiece& piece, uint32_t pageSerial)
+void RepairStage::onPiece(const RepairPiece& piece)
 {
-    activate(piece.serial, pageSerial);
+    activate(piece.serial);
     if (piece.sources == 0)
         return;
     if (!_group.known || after(piece.first, _group.first)) {
@@ -148,6 +141,7 @@ void RepairStage::onPiece(const RepairPiece& piece, uint32_t pageSerial)
     if (pages == _group.sources)
         return; // nothing to rebuild: the piece is not even kept
     std::memcpy(pieceBytes(piece.index), piece.data, piece.length);
+    RepairPiece::applyMask(pieceBytes(piece.index), piece.length);
     if (pages + _group.count >= _group.sources)
         tryRebuild();
     else if (_group.count == _group.repairs)

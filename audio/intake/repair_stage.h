@@ -20,7 +20,7 @@ class RepairCode;
 // in it holds back the pages after it until the gap's group is rebuilt,
 // or cannot be (every piece of the group, or a later group's, has come),
 // or the gap has waited maxHold, or the decoder has nothing else to read.
-// Repair pages go no further. A stream without repair data passes straight
+// A stream without repair data passes straight
 // through. The recent pages of the protected stream are kept, copied once,
 // for the group that may need them. Used by the decoding thread only.
 class RepairStage : public PageSink {
@@ -36,6 +36,8 @@ public:
     // Before each datagram's pages: when they came.
     void tick(Clock::time_point now);
     void onPage(const unsigned char* page, std::size_t length) override;
+    // A repair datagram, as it comes off the socket.
+    void onPiece(const RepairPiece& piece);
     // The decoder has nothing else to read: every gap held is given up.
     void release();
     bool holding() const { return _active && _next != _end; }
@@ -44,11 +46,10 @@ public:
     // pages have no arrival of their own.
     Clock::time_point passingTaken() const { return _passingTaken; }
     bool passingRebuilt() const { return _passingRebuilt; }
-    // The protected stream and its repair stream, whose gaps this stage
-    // counts (or fills) rather than the page order.
+    // The protected stream, whose gaps this stage counts (or fills)
+    // rather than the page order.
     bool active() const { return _active; }
     uint32_t protectedSerial() const { return _serial; }
-    uint32_t repairSerial() const { return _repairSerial; }
 
     unsigned long rebuilt() const { return _rebuilt; } // pages rebuilt
     unsigned long lost() const { return _lost; }       // pages of the protected stream never filled in
@@ -73,8 +74,7 @@ private:
         int count = 0;
     };
 
-    void onPiece(const RepairPiece& piece, uint32_t pageSerial);
-    void activate(uint32_t serial, uint32_t repairSerial);
+    void activate(uint32_t serial);
     void store(const unsigned char* page, std::size_t length, uint32_t sequence);
     void passOn();
     void giveUpTo(uint32_t sequence);
@@ -99,7 +99,6 @@ private:
     PageCheck& _check;
     bool _active = false;
     uint32_t _serial = 0;
-    uint32_t _repairSerial = 0;
     bool _started = false; // _next is known
     uint32_t _next = 0;    // sequence number to pass on next
     uint32_t _end = 0;     // one past the newest page stored

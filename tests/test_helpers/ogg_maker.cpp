@@ -81,12 +81,17 @@ Bytes encodeOgg(const OggParams& params)
     return encoder.finish();
 }
 
-Bytes chainOgg(const std::vector<Bytes>& links)
+Bytes concat(const std::vector<Bytes>& parts)
 {
     Bytes out;
-    for (const Bytes& l : links)
-        out.insert(out.end(), l.begin(), l.end());
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
+}
+
+Bytes chainOgg(const std::vector<Bytes>& links)
+{
+    return concat(links);
 }
 
 Bytes garbageBytes(size_t count, uint32_t seed)

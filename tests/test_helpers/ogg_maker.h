@@ -43,6 +43,9 @@ float testSignal(const OggParams& params, int ch, long i);
 // A whole stream: headers, audio, end-of-stream page.
 Bytes encodeOgg(const OggParams& params);
 
+// Byte strings one after another: datagrams as a reader of the byte stream
+// gets them.
+Bytes concat(const std::vector<Bytes>& parts);
 // The links of a chained stream, one after another; give each link its own
 // serial number.
 Bytes chainOgg(const std::vector<Bytes>& links);

@@ -1,6 +1,7 @@
 #include "test_helpers/repaired_send.h"
 
 #include "audio/intake/page_fields.h"
+#include "audio/intake/repair_piece.h"
 #include "send/input_stream.h"
 #include "send/ogg_page_reader.h"
 #include "send/ogg_repager.h"
@@ -25,8 +26,9 @@ using Audio::PageFields;
 
 struct Sent {
     std::mutex mutex;
-    Bytes bytes;              // every datagram, in the order sent
-    bool repairEnded = false; // the repair stream's last page left
+    std::vector<Bytes> datagrams; // in the order sent
+    bool lastPage = false;        // the file's last page left
+    bool repairEnded = false;     // and the last piece of its group after it
 };
 
 // The stream's socket, keeping what is sent.
@@ -40,9 +42,13 @@ public:
     int sendData(const char* data, int len) override
     {
         std::lock_guard<std::mutex> lock(_sent->mutex);
-        _sent->bytes.insert(_sent->bytes.end(), data, data + len);
-        const auto* page = reinterpret_cast<const unsigned char*>(data);
-        _sent->repairEnded |= PageFields::last(page) && PageFields::serial(page) != 1; // 1: the file's
+        _sent->datagrams.emplace_back(data, data + len);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+        Audio::RepairPiece piece;
+        if (!Audio::RepairPiece::read(bytes, static_cast<std::size_t>(len), piece))
+            _sent->lastPage |= PageFields::last(bytes);
+        else
+            _sent->repairEnded |= _sent->lastPage && piece.index + 1 == piece.repairs;
         return len;
     }
 
@@ -52,7 +58,7 @@ private:
 
 } // namespace
 
-Bytes sendWithRepair(const std::string& path, int percent)
+std::vector<Bytes> sendWithRepair(const std::string& path, int percent)
 {
     Send::InputStream input(path);
     Send::OggPageReader reader(input);
@@ -76,7 +82,7 @@ Bytes sendWithRepair(const std::string& path, int percent)
     EXPECT_TRUE(TestHelpers::waitFor(ended, std::chrono::seconds(10)));
     receiver.reset(); // ends the session
     sender.join();
-    return sent->bytes;
+    return sent->datagrams;
 }
 
 } // namespace TestHelpers

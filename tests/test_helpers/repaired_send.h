@@ -3,11 +3,12 @@
 #include "test_helpers/ogg_maker.h"
 
 #include <string>
+#include <vector>
 
 namespace TestHelpers {
 
-// What veldrane-send sends of an Ogg Vorbis file with repair data
-// (`percent` as its --repair), all at once, datagrams one after another.
-Bytes sendWithRepair(const std::string& path, int percent);
+// The datagrams veldrane-send sends of an Ogg Vorbis file with repair data
+// (`percent` as its --repair), all at once.
+std::vector<Bytes> sendWithRepair(const std::string& path, int percent);
 
 } // namespace TestHelpers

@@ -34,9 +34,6 @@ public:
     int size() const { return _count; }
     uint32_t firstSequence() const { return _first; }
     std::size_t longest() const { return _longest; }
-    // Of the group's last page, or of the last page before it that had
-    // one: the granule its repair pages carry.
-    int64_t granule() const { return _linkGranule < 0 ? 0 : _linkGranule; }
     // Every page, zeros after its end, longest() bytes each.
     unsigned char* const* padded();
 

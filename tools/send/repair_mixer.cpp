@@ -21,7 +21,7 @@ void RepairMixer::add(OggPage page)
     }
     const bool fits = page.bytes.size() <= Audio::RepairPiece::maxLength;
     if (!fits || !_group.follows(page))
-        closeGroup(false);
+        closeGroup();
     if (fits)
         _group.add(page);
     const bool last = page.eos;
@@ -34,7 +34,7 @@ void RepairMixer::add(OggPage page)
     if (last)
         endLink();
     else if (_group.full())
-        closeGroup(false);
+        closeGroup();
 }
 
 void RepairMixer::finish()
@@ -70,18 +70,17 @@ void RepairMixer::endLink()
 {
     if (!_stream)
         return;
-    closeGroup(true);
+    closeGroup();
     _stream.reset();
 }
 
-void RepairMixer::closeGroup(bool last)
+void RepairMixer::closeGroup()
 {
     if (_group.empty())
         return;
     _pieces.make(_group, _serial);
     for (int i = 0; i < _pieces.size(); ++i)
-        _out.push_back(
-            _stream->piecePage(_pieces.packet(i), _group.granule(), last && i + 1 == _pieces.size()));
+        _out.push_back(_stream->piecePage(_pieces.packet(i)));
     _group.clear();
 }
 

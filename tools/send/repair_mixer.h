@@ -11,13 +11,11 @@
 
 namespace Send {
 
-// Puts the repair stream's pages among the pages to send: its first page
-// right after the link's first page, and each group's pieces right after
-// the group's last page, so that a receiver holds them as soon as it can
-// use them. A page longer than a piece may be belongs to no group. Only a
-// link seen from its first page is protected. A link that ends without a
-// last page of its own leaves its repair stream without one too, unless
-// its last group was still open.
+// Puts the repair datagrams among the pages to send: the header right
+// after the link's first page (and its next two), and each group's pieces
+// right after the group's last page, so that a receiver holds them as soon
+// as it can use them. A page longer than a piece may be belongs to no
+// group. Only a link seen from its first page is protected.
 class RepairMixer {
 public:
     // percent: pieces per group in percent of its pages, 0 for none (the
@@ -29,7 +27,7 @@ public:
     void add(OggPage page);
     // The input ended: the open group's repair follows.
     void finish();
-    // The oldest page not yet taken, repair pages included.
+    // The oldest page not yet taken, repair datagrams included.
     bool pageOut(OggPage& page);
     bool waiting() const { return !_out.empty(); }
     // A new transmission: what waited for the last one is dropped.
@@ -38,12 +36,12 @@ public:
 private:
     void startLink(const OggPage& page);
     void endLink();
-    void closeGroup(bool last);
+    void closeGroup();
 
     int _percent;
     RepairGroup _group;
     RepairPieces _pieces;
-    static constexpr int headerCopies = 3; // the first on the repair stream's first page
+    static constexpr int headerCopies = 3;
     std::unique_ptr<RepairStream> _stream; // of the current link; none: not protected
     int _linkPages = 0;                    // of the current link so far
     uint32_t _serial = 0;

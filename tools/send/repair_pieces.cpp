@@ -34,6 +34,8 @@ void RepairPieces::make(RepairGroup& group, uint32_t serial)
         _pieces[static_cast<std::size_t>(i)] = packet.data() + Audio::RepairPiece::headerBytes;
     }
     _code.encode(piece.sources, piece.repairs, piece.length, group.padded(), _pieces.data());
+    for (int i = 0; i < _count; ++i)
+        Audio::RepairPiece::applyMask(_pieces[static_cast<std::size_t>(i)], piece.length);
 }
 
 } // namespace Send

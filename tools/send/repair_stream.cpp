@@ -1,57 +1,42 @@
 #include "send/repair_stream.h"
 
-#include "audio/intake/page_fields.h"
 #include "audio/intake/repair_piece.h"
 
 namespace Send {
 
-namespace {
-
-// A page of one packet: the header, a lacing value per full segment of 255
-// and one for the shorter segment that ends the packet, then the packet.
-std::size_t pageBytesFor(std::size_t packetBytes)
-{
-    return Audio::PageFields::fixedLength + packetBytes / 255 + 1 + packetBytes;
-}
-
-} // namespace
-
-RepairStream::RepairStream(uint32_t protectedSerial)
-    : _protected(protectedSerial), _pager(protectedSerial ^ serialPattern, 0, 0, Audio::PageFields::maxPage)
+RepairStream::RepairStream(uint32_t protectedSerial) : _protected(protectedSerial)
 {
 }
 
-OggPage RepairStream::firstPage()
+OggPage RepairStream::firstPage() const
 {
     Audio::RepairPiece header;
     header.serial = _protected;
     unsigned char packet[Audio::RepairPiece::headerBytes];
     header.writeHeader(packet);
-    return pageOf(packet, sizeof packet, 0, false);
+    return datagramOf(packet, sizeof packet);
 }
 
-OggPage RepairStream::piecePage(const std::vector<unsigned char>& packet, int64_t granule, bool last)
+OggPage RepairStream::piecePage(const std::vector<unsigned char>& packet) const
 {
-    OggPage page = pageOf(packet.data(), packet.size(), granule, last);
-    page.alone = true;
-    return page;
+    return datagramOf(packet.data(), packet.size());
 }
 
-OggPage RepairStream::pageOf(const unsigned char* packet, std::size_t size, int64_t granule, bool last)
+// Alone in its datagram: a lost datagram costs one piece and never a page
+// of audio with it, and the receiver tells a piece by its datagram.
+OggPage RepairStream::datagramOf(const unsigned char* packet, std::size_t size) const
 {
-    _pager.add(packet, size, granule, last);
-    _pager.flush();
     OggPage page;
-    _pager.pageOut(page);
+    page.bytes.assign(packet, packet + size);
+    page.serial = _protected ^ serialPattern;
+    page.alone = true;
     return page;
 }
 
 std::size_t RepairStream::largestProtectedPage(std::size_t datagramBytes)
 {
-    std::size_t page = datagramBytes;
-    while (page > 0 && pageBytesFor(Audio::RepairPiece::headerBytes + page) > datagramBytes)
-        --page;
-    return page;
+    return datagramBytes > Audio::RepairPiece::headerBytes ? datagramBytes - Audio::RepairPiece::headerBytes
+                                                           : 0;
 }
 
 } // namespace Send

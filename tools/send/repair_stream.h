@@ -1,7 +1,6 @@
 #pragma once
 
 #include "send/ogg_page_reader.h"
-#include "send/ogg_pager.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,33 +8,32 @@
 
 namespace Send {
 
-// The logical Ogg stream that carries a Vorbis link's repair pieces, a
-// packet to a page, beside the link: a reader that knows nothing of it
-// passes over it as Ogg lets it pass over any stream it does not follow.
-// Its serial is the link's with a fixed pattern flipped: never the link's
-// own, and found from it without a table.
+// The datagrams that carry a Vorbis link's repair pieces beside it
+// (Audio::RepairPiece): no Ogg pages, so that a reader that knows nothing
+// of them skips their bytes as it skips any between pages. Each goes out as
+// an OggPage of its own, of a serial that is never the link's (the link's
+// with a fixed pattern flipped), so that the session paces and sends it as
+// a page of another stream.
 class RepairStream {
 public:
     static constexpr uint32_t serialPattern = 0x52455052;
 
     explicit RepairStream(uint32_t protectedSerial);
 
-    // A page of the header-only packet, granule 0; the stream's first
-    // page the first time. That one must follow the link's own first
-    // page, before any page that is not a first page.
-    OggPage firstPage();
-    // A page of one repair packet; the last one of the link ends the stream.
-    OggPage piecePage(const std::vector<unsigned char>& packet, int64_t granule, bool last);
+    // The header alone, which tells that the link carries repair data. It
+    // must follow the link's own first page.
+    OggPage firstPage() const;
+    // One repair packet (RepairPieces::packet).
+    OggPage piecePage(const std::vector<unsigned char>& packet) const;
 
-    // The longest page of the link whose repair page, padded like it and
-    // with the piece's header, still fits a datagram of datagramBytes.
+    // The longest page of the link whose repair piece, with its header,
+    // still fits a datagram of datagramBytes.
     static std::size_t largestProtectedPage(std::size_t datagramBytes);
 
 private:
-    OggPage pageOf(const unsigned char* packet, std::size_t size, int64_t granule, bool last);
+    OggPage datagramOf(const unsigned char* packet, std::size_t size) const;
 
     uint32_t _protected;
-    OggPager _pager;
 };
 
 } // namespace Send

@@ -261,7 +261,7 @@ bool SendSession::nextPage()
     return true;
 }
 
-// The source's page is due when its audio is; the repair pages it brings
+// The source's page is due when its audio is; the repair datagrams it brings
 // along leave with it.
 void SendSession::takePage()
 {

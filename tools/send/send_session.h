@@ -146,7 +146,7 @@ private:
     // transmission wait until this long after its start.
     double _hold = 0;
     ReplyReader _replies;
-    OggPage _page;     // the next to send, repair pages included
+    OggPage _page;     // the next to send, repair datagrams included
     OggPage _incoming; // the source's latest
     bool _havePage = false;
     bool _later = false;        // a live source had no page at the last ask
