@@ -21,11 +21,13 @@ packages=(
     ffmpeg lintian
     # the tests over a lossy network of their own
     iproute2 nftables
+    # a media framework that must play our sender's stream, repair data and all
+    gstreamer1.0-tools gstreamer1.0-plugins-base
 )
 # The GStreamer pipeline that bench/receiver_cost plays the same stream
 # through, as the baseline of its playing figures.
 bench_packages=(
-    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
+    gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
 )
 if [ "${1:-}" = bench ]; then
     packages+=("${bench_packages[@]}")

@@ -48,6 +48,18 @@ MediaFile::~MediaFile()
     std::remove(_path.c_str());
 }
 
+Bytes decodedByGStreamer(const Bytes& stream)
+{
+    const TempFile in(stream), out(Bytes{});
+    const std::string pipeline = "gst-launch-1.0 -q fdsrc fd=0 ! oggdemux ! vorbisdec ! audioconvert !"
+                                 " audio/x-raw,format=F32LE ! filesink location="
+                                 + out.path() + " < " + in.path();
+    if (runToEnd("/bin/sh", {"-c", pipeline}).exitCode != 0)
+        return Bytes();
+    std::ifstream raw(out.path(), std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+}
+
 std::vector<float> MediaFile::decode() const
 {
     const std::string raw = _path + ".raw";

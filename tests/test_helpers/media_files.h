@@ -32,4 +32,9 @@ private:
     std::string _path;
 };
 
+// An Ogg stream as GStreamer's demuxer reads one it cannot seek in, as from
+// a socket (fdsrc ! oggdemux ! vorbisdec): its raw float output, empty when
+// the pipeline fails.
+Bytes decodedByGStreamer(const Bytes& stream);
+
 } // namespace TestHelpers
