@@ -12,7 +12,10 @@
 //       GStreamer pipeline (udpsrc ! oggdemux ! vorbisdec ! audioconvert !
 //       audioresample ! pulsesink) fed the same datagrams at the same pace
 //       on port 6667 and playing on a null sink of its own, both at once
-//       and measured over the same window; the UNDERRUN lines meanwhile;
+//       and measured over the same window; over the whole stream, each
+//       side's CPU per second of audio, its first sound after the first
+//       datagram and the seconds of sound its sink recorded; the UNDERRUN
+//       lines meanwhile;
 //       and the output side's wake-ups beside a bare RtAudio stream's;
 //   (d) hand-over to sound: from AudioIO::trigger() to the buffer's sound on
 //       the null sink's monitor, beside a bare RtAudio callback stream.
@@ -34,6 +37,7 @@
 #include "test_helpers/child_process.h"
 #include "test_helpers/loopback.h"
 #include "test_helpers/ogg_maker.h"
+#include "test_helpers/sink_recorder.h"
 #include "test_helpers/tcp_client.h"
 #include "test_helpers/udp_streamer.h"
 #include "test_helpers/wait.h"
@@ -311,7 +315,10 @@ void measureRunStarts(ChildProcess& veldrane, const Bench::ProcessStats& idle, i
 struct Round {
     double cpuPerSecond = 0; // ms of CPU per second of audio
     double wakeUpsPerSecond = 0;
-    long peakKb = 0; // peak resident memory at the round's end
+    long peakKb = 0;              // peak resident memory at the round's end
+    double wholeCpuPerSecond = 0; // from before the first datagram to the stream's end, played
+    double firstSoundMs = -1;     // from the first datagram to the first sound on its sink
+    double playedSeconds = 0;     // of sound on its sink: a side that plays nothing costs little
 };
 
 Round roundOf(const Bench::ProcessStats& before, const Bench::ProcessStats& after, double elapsed)
@@ -319,20 +326,39 @@ Round roundOf(const Bench::ProcessStats& before, const Bench::ProcessStats& afte
     return Round{after.cpuMsSince(before) / elapsed, wakeUps(before, after) / elapsed};
 }
 
+// What a side's sink recorded: when its sound began after the first
+// datagram, and how much of it there was.
+void heard(const TestHelpers::SinkRecorder& recorder, Clock::time_point firstSent, Round& r)
+{
+    const std::vector<float> samples = recorder.samples();
+    const std::size_t first = TestHelpers::firstNonZeroFrame(samples);
+    if (first == static_cast<std::size_t>(-1))
+        return;
+    r.firstSoundMs = std::chrono::duration<double, std::milli>(recorder.frameTime(first) - firstSent).count();
+    r.playedSeconds = static_cast<double>(recorder.soundFrames()) / 44100.0;
+}
+
 // One round of (c): the receiver and the pipeline play the same stream at
 // the same time, each from a sender of its own, and are measured over the
-// same window, so that a busy moment of the machine weighs on both alike.
+// same window, so that a busy moment of the machine weighs on both alike;
+// and over the whole stream, each sink recorded from its first sound on.
 bool playRound(ChildProcess& veldrane, const Bench::ProcessStats& idle, const std::vector<Bytes>& stream,
                double secs, bool show, Round& own, Round& gst)
 {
     Controller controller(veldrane);
     Bench::GStreamerPeer peer;
+    TestHelpers::SinkRecorder ownSink, gstSink(Bench::SecondSink::name);
+    ownSink.start();
+    gstSink.start();
     if (!peer.listening() || !controller.connect() || !controller.start()) {
         std::printf("    the round did not start\n");
         return false;
     }
+    const Bench::ProcessStats ownStart = Bench::ProcessStats::of(veldrane.pid());
+    const Bench::ProcessStats gstStart = Bench::ProcessStats::of(peer.pid());
     const TestHelpers::UdpStreamer toVeldrane(audioPort, stream, TestHelpers::UdpStreamer::Options{});
     const TestHelpers::UdpStreamer toGst(gstPort, stream, TestHelpers::UdpStreamer::Options{});
+    const Clock::time_point firstSent = Clock::now();
     std::this_thread::sleep_for(settleTime);
     const Bench::ProcessStats ownBefore = Bench::ProcessStats::of(veldrane.pid());
     const Bench::ProcessStats gstBefore = Bench::ProcessStats::of(peer.pid());
@@ -343,8 +369,19 @@ bool playRound(ChildProcess& veldrane, const Bench::ProcessStats& idle, const st
     const double elapsed = seconds(Clock::now() - t0);
     own = roundOf(ownBefore, ownAfter, elapsed);
     gst = roundOf(gstBefore, gstAfter, elapsed);
+    // The whole stream, until what each side holds has been played.
+    toVeldrane.waitDone(std::chrono::duration_cast<std::chrono::milliseconds>(tailTime + 10s));
+    toGst.waitDone(std::chrono::duration_cast<std::chrono::milliseconds>(tailTime + 10s));
+    std::this_thread::sleep_for(tailTime);
+    const double streamSeconds = seconds(settleTime + tailTime) + secs;
+    own.wholeCpuPerSecond = Bench::ProcessStats::of(veldrane.pid()).cpuMsSince(ownStart) / streamSeconds;
+    gst.wholeCpuPerSecond = Bench::ProcessStats::of(peer.pid()).cpuMsSince(gstStart) / streamSeconds;
     own.peakKb = Bench::peakMemoryKb(veldrane.pid());
     gst.peakKb = Bench::peakMemoryKb(peer.pid());
+    ownSink.stop();
+    gstSink.stop();
+    heard(ownSink, firstSent, own);
+    heard(gstSink, firstSent, gst);
     if (show) {
         std::printf("    last round, veldrane:\n");
         printThreads(ownBefore, ownAfter, elapsed, ThreadRoles(veldrane.pid(), idle));
@@ -394,7 +431,7 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
     // Datagrams as many as music's: a pure tone needs few bits.
     const TestHelpers::OggParams params = TestHelpers::musicLike(seconds(settleTime + tailTime) + secs);
     const std::vector<Bytes> stream = TestHelpers::splitDatagrams(TestHelpers::encodeOgg(params), 1024);
-    std::vector<double> own, gst, ratio, ownWake, gstWake;
+    std::vector<double> own, gst, ratio, ownWake, gstWake, ownWhole, gstWhole, wholeRatio, ownFirst, gstFirst;
     const Bench::SecondSink sink;
     if (!sink.loaded()) {
         std::printf("(c) the sound server would not load a second null sink\n");
@@ -413,15 +450,28 @@ void measurePlaying(ChildProcess& veldrane, const Bench::ProcessStats& idle, dou
         ratio.push_back(g.cpuPerSecond > 0 ? r.cpuPerSecond / g.cpuPerSecond : 0);
         ownWake.push_back(r.wakeUpsPerSecond);
         gstWake.push_back(g.wakeUpsPerSecond);
+        ownWhole.push_back(r.wholeCpuPerSecond);
+        gstWhole.push_back(g.wholeCpuPerSecond);
+        wholeRatio.push_back(g.wholeCpuPerSecond > 0 ? r.wholeCpuPerSecond / g.wholeCpuPerSecond : 0);
+        ownFirst.push_back(r.firstSoundMs);
+        gstFirst.push_back(g.firstSoundMs);
         std::printf(
             "    round %d: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s, peak %ld KiB | GStreamer"
             " %.2f ms, %.0f wake-ups/s, peak %ld KiB (%.2f times)\n",
             i + 1, r.cpuPerSecond, r.wakeUpsPerSecond, r.peakKb, g.cpuPerSecond, g.wakeUpsPerSecond, g.peakKb,
             ratio.back());
+        std::printf("      whole stream: veldrane %.2f ms CPU per s, first sound %.0f ms, %.1f s played |"
+                    " GStreamer %.2f ms, first sound %.0f ms, %.1f s played (%.2f times)\n",
+                    r.wholeCpuPerSecond, r.firstSoundMs, r.playedSeconds, g.wholeCpuPerSecond, g.firstSoundMs,
+                    g.playedSeconds, wholeRatio.back());
     }
     std::printf("    median: veldrane %.2f ms CPU per s of audio, %.0f wake-ups/s | GStreamer %.2f ms, %.0f"
                 " wake-ups/s; ratio of a round's pair %.2f\n",
                 median(own), median(ownWake), median(gst), median(gstWake), median(ratio));
+    std::printf(
+        "    median, whole stream: veldrane %.2f ms CPU per s, first sound %.0f ms | GStreamer %.2f ms,"
+        " first sound %.0f ms; ratio of a round's pair %.2f\n",
+        median(ownWhole), median(ownFirst), median(gstWhole), median(gstFirst), median(wholeRatio));
     std::printf("    UNDERRUN lines while playing: %d\n", veldrane.countLines("UNDERRUN") - underrunsBefore);
     printBareOutputWakeUps();
 }
