@@ -88,11 +88,11 @@ const char* const behaviour = "When the receiver cannot open the stream (\"initT
                               "how many were refused, and stops only when every datagram has been\n"
                               "refused for 5 s. At the end of the file the tool waits until the lead\n"
                               "has played out, then closes the connection, which ends playing.\n"
-                              "The repair data is an Ogg stream of its own within the stream, which\n"
-                              "players that do not know it pass over: each group of up to 48 pages\n"
+                              "The repair data travels in datagrams that are no Ogg pages, whose\n"
+                              "bytes players that do not know them skip: each group of up to 48 pages\n"
                               "(3 s of a file, 1 s of live audio) gets its pieces right after its\n"
                               "last page, each in a datagram of its own, and as many of the group's\n"
-                              "pages as pieces arrived can be rebuilt. Pages are then at most 971\n"
+                              "pages as pieces arrived can be rebuilt. Pages are then at most 1002\n"
                               "bytes, so that a piece with its header fits a datagram.\n"
                               "\n";
 
