@@ -346,12 +346,18 @@ bool playRound(ChildProcess& veldrane, const Bench::ProcessStats& idle, const st
                double secs, bool show, Round& own, Round& gst)
 {
     Controller controller(veldrane);
-    Bench::GStreamerPeer peer;
     TestHelpers::SinkRecorder ownSink, gstSink(Bench::SecondSink::name);
     ownSink.start();
     gstSink.start();
-    if (!peer.listening() || !controller.connect() || !controller.start()) {
+    if (!controller.connect() || !controller.start()) {
         std::printf("    the round did not start\n");
+        return false;
+    }
+    // The pipeline plays each buffer at its time stamp counted from the
+    // moment it began to play, so it starts just before its stream.
+    Bench::GStreamerPeer peer;
+    if (!peer.listening()) {
+        std::printf("    the pipeline did not start\n");
         return false;
     }
     const Bench::ProcessStats ownStart = Bench::ProcessStats::of(veldrane.pid());

@@ -38,7 +38,7 @@ SecondSink::~SecondSink()
 GStreamerPeer::GStreamerPeer()
     : _gst(gstLaunch, {"-q", "udpsrc", "port=" + std::to_string(port), "caps=application/ogg", "!",
                        "oggdemux", "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!",
-                       "pulsesink", "sync=false", std::string("device=") + SecondSink::name})
+                       "pulsesink", std::string("device=") + SecondSink::name})
 {
 }
 

@@ -26,12 +26,11 @@ private:
 
 // The GStreamer pipeline that the receiver's playing figures are set
 // beside (udpsrc ! oggdemux ! vorbisdec ! audioconvert ! audioresample !
-// pulsesink sync=false), listening on its own port and playing on
-// SecondSink. Synchronised to the pipeline's clock, the sink played
-// nothing here (its monitor recorded only zeros, whether the pipeline
-// started 1 s or 0.1 s before the first datagram), so its figures were not
-// those of a pipeline that plays. Played as it comes, the sound server
-// paces it, as it paces the receiver.
+// pulsesink), listening on its own port and playing on SecondSink. Its
+// sink is synchronised to the pipeline's clock, as a player's is: it plays
+// each buffer at its time stamp, counted from the moment the pipeline began
+// to play, and drops as late what comes after that moment. Start it just
+// before its stream: one started a second early played nothing.
 class GStreamerPeer {
 public:
     static constexpr int port = 6667;
