@@ -35,10 +35,11 @@ SecondSink::~SecondSink()
         std::fprintf(stderr, "the second null sink stays loaded: module %d\n", _module);
 }
 
-GStreamerPeer::GStreamerPeer()
-    : _gst(gstLaunch, {"-q", "udpsrc", "port=" + std::to_string(port), "caps=application/ogg", "!",
-                       "oggdemux", "!", "vorbisdec", "!", "audioconvert", "!", "audioresample", "!",
-                       "pulsesink", std::string("device=") + SecondSink::name})
+GStreamerPeer::GStreamerPeer(bool synchronised)
+    : _gst(gstLaunch,
+           {"-q", "udpsrc", "port=" + std::to_string(port), "caps=application/ogg", "!", "oggdemux", "!",
+            "vorbisdec", "!", "audioconvert", "!", "audioresample", "!", "pulsesink",
+            synchronised ? "sync=true" : "sync=false", std::string("device=") + SecondSink::name})
 {
 }
 

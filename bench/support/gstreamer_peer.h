@@ -35,7 +35,9 @@ class GStreamerPeer {
 public:
     static constexpr int port = 6667;
 
-    GStreamerPeer();
+    // synchronised false: its sink plays each buffer as it comes, which
+    // drops nothing of a stream sent with no lead, and wakes far more often.
+    explicit GStreamerPeer(bool synchronised = true);
     ~GStreamerPeer();
     GStreamerPeer(const GStreamerPeer&) = delete;
     GStreamerPeer& operator=(const GStreamerPeer&) = delete;
