@@ -5,7 +5,7 @@
 
 namespace Audio {
 
-HoleStage::HoleStage() : _left(capacity), _right(capacity)
+HoleStage::HoleStage() : _left(new float[capacity]), _right(new float[capacity])
 {
 }
 
@@ -20,8 +20,8 @@ bool HoleStage::add(const float* left, const float* right, int frames)
 {
     if (frames > capacity - _frames)
         return false;
-    std::copy_n(left, frames, _left.data() + _frames);
-    std::copy_n(right, frames, _right.data() + _frames);
+    std::copy_n(left, frames, _left.get() + _frames);
+    std::copy_n(right, frames, _right.get() + _frames);
     _frames += frames;
     return true;
 }
@@ -31,8 +31,8 @@ void HoleStage::fadeIn(int frames)
     const int n = std::min(frames, _frames);
     for (int i = 0; i < n; ++i) {
         const float gain = static_cast<float>(i) / static_cast<float>(n);
-        _left[static_cast<std::size_t>(i)] *= gain;
-        _right[static_cast<std::size_t>(i)] *= gain;
+        _left[i] *= gain;
+        _right[i] *= gain;
     }
 }
 

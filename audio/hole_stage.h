@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace Audio {
 
@@ -9,7 +9,8 @@ namespace Audio {
 // it knows where the new audio belongs: only the end of the next page
 // tells. The frames decoded meanwhile wait here, so that the silence for
 // what was lost can be played before them. Used by the decoding thread
-// only; allocates once, when it is made.
+// only; allocates once, when it is made, and its memory becomes resident
+// only as far as frames are staged: a stream without holes never uses it.
 class HoleStage {
 public:
     // About three seconds at 44100 Hz: more than any page holds.
@@ -28,12 +29,12 @@ public:
     void fadeIn(int frames);
     // The staged frames, per channel; they stay valid after clear(), until
     // the next add().
-    float* channel(int c) { return c == 0 ? _left.data() : _right.data(); }
+    float* channel(int c) { return c == 0 ? _left.get() : _right.get(); }
     // Ends the staging; frames() is 0 afterwards.
     void clear();
 
 private:
-    std::vector<float> _left, _right;
+    std::unique_ptr<float[]> _left, _right; // not initialised: written before read
     int _frames = 0;
     int64_t _holeAt = 0;
     bool _active = false;

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace Audio {
 
@@ -11,7 +11,11 @@ namespace Audio {
 // pages, in the order pages are framed from them (the order of arrival
 // unless a repair changed it), and the last few framed ones, so that a
 // repeat of them can be told. Bytes live in one buffer allocated once;
-// reordering moves only the datagrams' places. Used by one thread.
+// reordering moves only the datagrams' places. The buffer's memory becomes
+// resident only as far as it is used: the bytes in use move back to its
+// start once they take a small part of what was written, so a steady stream
+// of small datagrams keeps to its first tens of kilobytes. Used by one
+// thread.
 class DatagramWindow {
 public:
     static constexpr std::size_t maxDatagram = 65536;
@@ -36,9 +40,9 @@ public:
 
     std::size_t count() const { return _count; }
     const Slot& slot(std::size_t i) const { return _pending[i]; }
-    const unsigned char* data(const Slot& s) const { return _bytes.data() + s.at; }
+    const unsigned char* data(const Slot& s) const { return _bytes.get() + s.at; }
     // A page's check may change its bytes while it runs, and puts them back.
-    unsigned char* data(const Slot& s) { return _bytes.data() + s.at; }
+    unsigned char* data(const Slot& s) { return _bytes.get() + s.at; }
     // Bytes of slot i not framed yet begin here.
     std::size_t begin(std::size_t i) const { return i == 0 ? _offset : 0; }
     std::size_t frontBytes() const { return _pending[0].size - _offset; }
@@ -58,8 +62,10 @@ private:
     void compact();
     bool same(const Slot& a, const Slot& b) const;
 
-    std::vector<unsigned char> _bytes;
-    std::size_t _end = 0; // of the bytes in use
+    std::size_t liveBytes() const;
+
+    std::unique_ptr<unsigned char[]> _bytes; // not initialised: written before read
+    std::size_t _end = 0;                    // of the bytes in use
     std::array<Slot, maxPending> _pending{};
     std::size_t _count = 0;
     std::size_t _offset = 0; // bytes of the front slot already framed

@@ -25,7 +25,7 @@ constexpr std::size_t captureLength = 4;
 } // namespace
 
 PageFramer::PageFramer(DatagramWindow& window, PageCheck& check, PageOrder& order)
-    : _window(window), _check(check), _order(order), _scratch(PageFields::maxPage)
+    : _window(window), _check(check), _order(order), _scratch(new unsigned char[PageFields::maxPage])
 {
 }
 
@@ -64,7 +64,7 @@ void PageFramer::settle()
 
 PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from, bool budgeted)
 {
-    unsigned char* page = _scratch.data();
+    unsigned char* page = _scratch.get();
     if (gather(o, from, captureLength, page) < captureLength)
         return Framed::missing;
     if (!PageFields::isCapture(page))

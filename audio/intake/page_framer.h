@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace Audio {
 
@@ -73,9 +73,9 @@ private:
     DatagramWindow& _window;
     PageCheck& _check;
     PageOrder& _order;
-    std::vector<unsigned char> _scratch; // the page being framed, when it spans datagrams
-    unsigned char* _page = nullptr;      // the page framed: in _scratch or in the window
-    std::size_t _length = 0;             // of _page
+    std::unique_ptr<unsigned char[]> _scratch; // the page being framed, when it spans datagrams
+    unsigned char* _page = nullptr;            // the page framed: in _scratch or in the window
+    std::size_t _length = 0;                   // of _page
     Order _natural, _base, _variant;
     unsigned long _duplicates = 0;
     unsigned long _reordered = 0;

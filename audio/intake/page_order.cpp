@@ -14,7 +14,7 @@ constexpr uint32_t remembered = 64; // sequence numbers behind `next` told apart
 
 } // namespace
 
-PageOrder::PageOrder(PageSink& sink) : _sink(sink), _held(PageFields::maxPage)
+PageOrder::PageOrder(PageSink& sink) : _sink(sink), _held(new unsigned char[PageFields::maxPage])
 {
 }
 
@@ -49,9 +49,9 @@ void PageOrder::push(const unsigned char* page, std::size_t length, bool afterLo
     }
     if (fresh || sequence == s.next) {
         give(s, page, length);
-        if (_heldLength > 0 && PageFields::sequence(_held.data()) == s.next) {
+        if (_heldLength > 0 && PageFields::sequence(_held.get()) == s.next) {
             ++_reordered;
-            give(s, _held.data(), _heldLength);
+            give(s, _held.get(), _heldLength);
             _heldLength = 0;
         }
         return;
@@ -131,10 +131,10 @@ void PageOrder::release()
     _heldLength = 0;
     _heldOld = false;
     bool fresh = false;
-    Stream& s = stream(_heldSerial, PageFields::sequence(_held.data()), fresh);
+    Stream& s = stream(_heldSerial, PageFields::sequence(_held.get()), fresh);
     if (s.taken != 0)
-        countLost(s.serial, PageFields::sequence(_held.data()) - s.next); // else: a stream joined midway
-    give(s, _held.data(), length);
+        countLost(s.serial, PageFields::sequence(_held.get()) - s.next); // else: a stream joined midway
+    give(s, _held.get(), length);
 }
 
 void PageOrder::countElsewhere(uint32_t serial)
@@ -151,9 +151,9 @@ void PageOrder::countLost(uint32_t serial, uint32_t pages)
 
 bool PageOrder::hold(const Stream& s, const unsigned char* page, std::size_t length)
 {
-    if (length > _held.size())
+    if (length > PageFields::maxPage)
         return false;
-    std::memcpy(_held.data(), page, length);
+    std::memcpy(_held.get(), page, length);
     _heldLength = length;
     _heldSerial = s.serial;
     _heldOld = false;

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace Audio {
 
@@ -58,8 +58,8 @@ private:
     std::array<Stream, maxStreams> _streams{};
     std::size_t _count = 0;
     unsigned long _clock = 0;
-    std::vector<unsigned char> _held; // capacity of the largest page
-    std::size_t _heldLength = 0;      // 0: nothing held
+    std::unique_ptr<unsigned char[]> _held; // room for the largest page
+    std::size_t _heldLength = 0;            // 0: nothing held
     uint32_t _heldSerial = 0;
     bool _heldOld = false; // held over a datagram's end
     unsigned long _duplicates = 0;
