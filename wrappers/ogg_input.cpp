@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 namespace Wrappers {
 
@@ -22,12 +21,10 @@ constexpr int stopCheckMs = 100;
 // Accepted bytes held for the library beyond which the socket is no longer
 // drained ahead of it: far more than any sender's lead.
 constexpr size_t heldLimit = size_t{1} << 20;
-// Served bytes kept at the front of _pages before they are let go.
-constexpr size_t compactAfter = size_t{64} * 1024;
 
 } // namespace
 
-OggInput::OggInput() : _intake(*this, _check, _guard, _code)
+OggInput::OggInput() : _intake(*this, _check, _guard, _code, &_pages)
 {
 }
 
@@ -38,7 +35,6 @@ void OggInput::reset(Net* net)
     _intake.reset();
     _net = net;
     _pages.clear();
-    _served = 0;
     _guard.reset();
     _linkEnded = false;
     _endReported = false;
@@ -56,7 +52,7 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     _foreign = false;
-    while (_served == _pages.size()) {
+    while (_pages.held() == 0) {
         if (stopRequested())
             return 0;
         if (_intake.lostBytes() > foreignLimit) {
@@ -72,7 +68,7 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
                 continue;
             }
             _intake.starve();
-            if (_served != _pages.size())
+            if (_pages.held() != 0)
                 break;
         }
         _linkEnded = _intake.linkEnded();
@@ -94,10 +90,7 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
         if (!receive(static_cast<int>(wait)) && !_stopRequested)
             return 0;
     }
-    const size_t n = std::min(size, _pages.size() - _served);
-    std::memcpy(dst, _pages.data() + _served, n);
-    _served += n;
-    return n;
+    return _pages.read(static_cast<unsigned char*>(dst), size);
 }
 
 // One datagram into the framing layer, then whatever else is waiting at
@@ -106,9 +99,9 @@ size_t OggInput::read(void* dst, size_t size, int timeoutMs)
 bool OggInput::receive(int timeoutMs)
 {
     if (!take(timeoutMs)) {
-        const size_t before = _pages.size();
+        const size_t before = _pages.held();
         _intake.settle(_now ? _now() : std::chrono::steady_clock::now());
-        return _pages.size() != before;
+        return _pages.held() != before;
     }
     drain();
     return true;
@@ -116,7 +109,7 @@ bool OggInput::receive(int timeoutMs)
 
 void OggInput::drain()
 {
-    while (_pages.size() - _served < heldLimit && take(0)) {}
+    while (_pages.held() < heldLimit && take(0)) {}
 }
 
 void OggInput::takeUntil(std::chrono::steady_clock::time_point until)
@@ -124,8 +117,7 @@ void OggInput::takeUntil(std::chrono::steady_clock::time_point until)
     for (;;) {
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || _pages.size() - _served >= heldLimit
-            || !receive(static_cast<int>(left.count())))
+        if (left.count() <= 0 || _pages.held() >= heldLimit || !receive(static_cast<int>(left.count())))
             return;
     }
 }
@@ -143,10 +135,6 @@ bool OggInput::take(int timeoutMs)
     }
     if (n <= 0)
         return false;
-    if (_served == _pages.size() || _served > compactAfter) {
-        _pages.erase(_pages.begin(), _pages.begin() + static_cast<long>(_served));
-        _served = 0;
-    }
     _intake.commit(static_cast<size_t>(n), _now ? _now() : _net->arrivedAt());
     return true;
 }
@@ -154,7 +142,7 @@ bool OggInput::take(int timeoutMs)
 // A page the decoder may read, from the intake.
 void OggInput::onPage(const unsigned char* page, size_t length)
 {
-    _pages.insert(_pages.end(), page, page + length);
+    _pages.append(page, length);
     _endReported = false;
 }
 

@@ -4,6 +4,7 @@
 #include "audio/intake/page_arrival.h"
 #include "audio/intake/page_intake.h"
 #include "audio/intake/page_sink.h"
+#include "audio/intake/page_store.h"
 #include "wrappers/isal_repair_code.h"
 #include "wrappers/ogg_page_check.h"
 #include "wrappers/vorbis_header_guard.h"
@@ -88,10 +89,9 @@ private:
     OggPageCheck _check;
     VorbisHeaderGuard _guard;
     IsalRepairCode _code;
+    Audio::PageStore _pages; // accepted page bytes not yet served
     Audio::PageIntake _intake;
-    std::vector<unsigned char> _pages; // accepted page bytes not yet served
-    size_t _served = 0;                // of _pages
-    bool _linkEnded = false;           // the last page taken ended its link, and it was served whole
+    bool _linkEnded = false; // the last page taken ended its link, and it was served whole
     bool _endReported = false;
     bool _foreign = false;
     bool _broken = false; // the transport failed other than by a timeout

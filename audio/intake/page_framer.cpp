@@ -3,6 +3,7 @@
 #include "audio/intake/page_check.h"
 #include "audio/intake/page_fields.h"
 #include "audio/intake/page_order.h"
+#include "audio/intake/page_room.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,8 +25,12 @@ constexpr std::size_t captureLength = 4;
 
 } // namespace
 
-PageFramer::PageFramer(DatagramWindow& window, PageCheck& check, PageOrder& order)
-    : _window(window), _check(check), _order(order), _scratch(new unsigned char[PageFields::maxPage])
+PageFramer::PageFramer(DatagramWindow& window, PageCheck& check, PageOrder& order, PageRoom* room)
+    : _window(window)
+    , _check(check)
+    , _order(order)
+    , _room(room)
+    , _scratch(new unsigned char[PageFields::maxPage])
 {
 }
 
@@ -64,7 +69,7 @@ void PageFramer::settle()
 
 PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from, bool budgeted)
 {
-    unsigned char* page = _scratch.get();
+    unsigned char* page = _room ? _room->room() : _scratch.get();
     if (gather(o, from, captureLength, page) < captureLength)
         return Framed::missing;
     if (!PageFields::isCapture(page))
@@ -86,6 +91,7 @@ PageFramer::Framed PageFramer::frameAt(const Order& o, std::size_t from, bool bu
         _checkBudget -= _length;
     }
     _page = from == 0 ? inPlace(o) : nullptr;
+    _inRoom = !_page && _room;
     if (!_page) {
         gather(o, from + got, _length - got, page + got);
         _page = page;
@@ -326,7 +332,12 @@ std::size_t PageFramer::nextCapture(std::size_t from, std::size_t end) const
 
 void PageFramer::take(bool afterLoss)
 {
+    PageRoom* const lent = _inRoom ? _room : nullptr;
+    if (lent)
+        lent->lend(_length);
     _order.push(_page, _length, afterLoss || _lostBytes > 0);
+    if (lent)
+        lent->returned();
     _window.consume(_length);
     _lostBytes = 0;
 }

@@ -11,6 +11,7 @@ namespace Audio {
 
 class PageCheck;
 class PageOrder;
+class PageRoom;
 
 // Frames Ogg pages out of a window of datagrams cut anywhere in the byte
 // stream, and repairs what the network did to them. Pages frame in arrival
@@ -24,7 +25,10 @@ class PageOrder;
 // one thread.
 class PageFramer {
 public:
-    PageFramer(DatagramWindow& window, PageCheck& check, PageOrder& order);
+    // room: where a page cut across datagrams is put together; none: in
+    // a buffer of the framer's own.
+    PageFramer(DatagramWindow& window, PageCheck& check, PageOrder& order, PageRoom* room = nullptr);
+    void useRoom(PageRoom* room) { _room = room; }
 
     // Frames every page the window holds now; after each datagram.
     void frame();
@@ -73,9 +77,12 @@ private:
     DatagramWindow& _window;
     PageCheck& _check;
     PageOrder& _order;
-    std::unique_ptr<unsigned char[]> _scratch; // the page being framed, when it spans datagrams
-    unsigned char* _page = nullptr;            // the page framed: in _scratch or in the window
-    std::size_t _length = 0;                   // of _page
+    PageRoom* _room;
+    // The page being framed, when it spans datagrams and there is no room.
+    std::unique_ptr<unsigned char[]> _scratch;
+    unsigned char* _page = nullptr; // the page framed: in the room, in _scratch or in the window
+    bool _inRoom = false;           // _page is in the room
+    std::size_t _length = 0;        // of _page
     Order _natural, _base, _variant;
     unsigned long _duplicates = 0;
     unsigned long _reordered = 0;

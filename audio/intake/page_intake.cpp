@@ -5,13 +5,19 @@
 
 namespace Audio {
 
-PageIntake::PageIntake(PageSink& out, PageCheck& check, PageGate& gate, RepairCode& code)
-    : _out(out), _gate(gate), _repair(*this, code, check), _order(_repair), _framer(_window, check, _order)
+PageIntake::PageIntake(PageSink& out, PageCheck& check, PageGate& gate, RepairCode& code, PageRoom* room)
+    : _out(out)
+    , _gate(gate)
+    , _room(room)
+    , _repair(*this, code, check)
+    , _order(_repair)
+    , _framer(_window, check, _order, room)
 {
 }
 
 void PageIntake::reset()
 {
+    _framer.useRoom(_room);
     _window.clear();
     _order.reset();
     _order.resetCounts();
@@ -52,11 +58,14 @@ void PageIntake::starve()
 }
 
 // Once a stream is known to carry repair data, its gaps are the repair
-// stage's to count.
+// stage's to count, and its pages are put together here: the repair stage
+// keeps a copy of each and passes that on, so the one lent would only be
+// copied again.
 void PageIntake::afterPages()
 {
     if (_repair.active())
         _order.countElsewhere(_repair.protectedSerial());
+    _framer.useRoom(_repair.active() ? nullptr : _room);
 }
 
 PageIntake::Counts PageIntake::counts() const

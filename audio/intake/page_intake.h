@@ -16,6 +16,7 @@ namespace Audio {
 
 class PageCheck;
 class PageGate;
+class PageRoom;
 class RepairCode;
 
 // Where a datagram becomes pages: the stream's datagrams go in, and the
@@ -32,7 +33,9 @@ class PageIntake : private PageSink {
 public:
     using Clock = std::chrono::steady_clock;
 
-    PageIntake(PageSink& out, PageCheck& check, PageGate& gate, RepairCode& code);
+    // room: where `out` lets pages cut across datagrams be put together, so
+    // that it need not copy them; none: they are put together here.
+    PageIntake(PageSink& out, PageCheck& check, PageGate& gate, RepairCode& code, PageRoom* room = nullptr);
 
     // Forgets every byte held; counts start again.
     void reset();
@@ -78,6 +81,7 @@ private:
 
     PageSink& _out;
     PageGate& _gate;
+    PageRoom* _room;
     RepairStage _repair; // before the stages that feed it
     DatagramWindow _window;
     PageOrder _order;
