@@ -15,7 +15,9 @@ TEST(PageStore, PagesAcceptedWhileOneIsLentKeepTheirOrderAroundIt)
 {
     using Bytes = std::vector<unsigned char>;
     std::mt19937 random(29);
-    const auto size = [&random](std::size_t most) { return std::uniform_int_distribution<std::size_t>(0, most)(random); };
+    const auto size = [&random](std::size_t most) {
+        return std::uniform_int_distribution<std::size_t>(0, most)(random);
+    };
     Audio::PageStore store;
     Bytes expected, got;
     unsigned char next = 0;
